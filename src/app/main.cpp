@@ -1,0 +1,9 @@
+#include "app/run_modes.h"
+
+#include <string>
+
+int main(int argc, char** argv) {
+    const std::string arguments = platform::LoweredArgumentText(argc, argv);
+    modGetExternalIP::Main(arguments);
+    return 0;
+}

@@ -1,0 +1,14 @@
+// The four run modes that the entry routine hands over to.
+#pragma once
+
+namespace modGetExternalIP {
+
+// The check run: look up the WAN address, compare, remember, notify.
+void CheckWanIP();
+// The configuration window, non-modal; returns when it has been closed.
+void RunConfigWindow();
+// The installer and uninstaller hooks.
+void InstallActions();
+void UninstallActions();
+
+} // namespace modGetExternalIP

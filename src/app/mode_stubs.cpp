@@ -1,0 +1,11 @@
+// Run modes whose subsystems are not part of this build yet: each does nothing beyond start-up.
+#include "app/mode_handlers.h"
+
+namespace modGetExternalIP {
+
+void CheckWanIP() {}
+void RunConfigWindow() {}
+void InstallActions() {}
+void UninstallActions() {}
+
+} // namespace modGetExternalIP

@@ -1,0 +1,30 @@
+// The settings file's path, the program's folder and its title-and-version text.
+#pragma once
+
+#include <string>
+
+namespace CommonModule {
+
+// Full path of the settings file, fixed by InitAppSettings for the life of the process.
+extern std::string sAppINI;
+
+// Fixes sAppINI as AppPath + the program's name + ".ini" (when bSetAppINI is true) and writes the
+// start banner: an empty message, "<short date> - Starting <AppVersionText>", 40 hyphens.
+// bINIInAppPath is accepted for the callers' sake; the file is always beside the program.
+void InitAppSettings(bool& bSetAppINI, bool& bINIInAppPath);
+
+// The running program's folder, always ending in exactly one path separator.
+std::string AppPath();
+
+// The running program file's name without its extension (it follows a rename).
+std::string ProgramBaseName();
+
+// The product title and version ("Addrwatch   v1.0.1 " for an empty stage and suffix).
+std::string AppVersionText(const std::string& stage, const std::string& suffix);
+
+} // namespace CommonModule
+
+namespace platform {
+// Today's date in the system's short date format.
+std::string ShortDateText();
+} // namespace platform
