@@ -11,10 +11,7 @@ bool IsBlank(char c) {
 std::vector<std::string> SplitWindowsCommandLine(std::string_view s) {
     std::vector<std::string> args;
     std::size_t i = 0;
-    while (i < s.size() && IsBlank(s[i])) {
-        ++i;
-    }
-    if (i == s.size()) {
+    if (s.empty()) {
         return args;
     }
 

@@ -9,7 +9,8 @@
 
 namespace CommonModule {
 
-// The program (first element) and its arguments; empty for a text that is empty or only blanks.
+// The program (first element) and its arguments; empty for an empty text. A leading blank gives
+// an empty program name, as on Windows.
 // The program name ends at the next double quote when it starts with one, else at the first blank
 // or tab; its backslashes are literal. In the arguments, blanks and tabs outside quotes separate;
 // 2n backslashes before a quote give n backslashes and the quote toggles quoting, 2n+1 give n
