@@ -56,7 +56,7 @@ TEST_F(ShellXTest, FileWithBlankIsQuotedWhetherOrNotGivenInQuotes) {
             (std::vector<std::string>{"\tShellandWaitForTermination:  \"" + program + "\" one two",
                                       "\t\tbDisableWOW64FSRedirection=False Is64bitOS=" +
                                           Bool(CommonModule::Is64bitOS("")),
-                                      "\tSuccess=True"}))
+                                      "\t\tSuccess=True"}))
             << given;
     }
 }
