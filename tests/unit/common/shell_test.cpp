@@ -99,18 +99,20 @@ TEST_F(ShellXTest, WithoutWaitReturnsAtOnceAndTheProgramStillRuns) {
 
 TEST_F(ShellXTest, CommandThatCannotStartIsReportedAndFails) {
     const std::string command = temp_.File("absent.exe") + " /x";
+    {
+        DebugCapture capture;
+        std::string error;
+        EXPECT_FALSE(CommonModule::ShellAndWaitForTermination(command, 0, error));
+        EXPECT_EQ(error, "File not found");
+        ASSERT_EQ(capture.Messages().size(), 4u);
+        EXPECT_EQ(capture.Messages()[2],
+                  "\tCommonModule\\ShellAndWaitForTermination VB ERROR: 53 File not found");
+        EXPECT_EQ(capture.Messages()[3], "\t\t- sShell=" + command);
+    }
+    // One capture at a time: a nested one would hand back a dangling listener.
     DebugCapture capture;
-    std::string error;
-    EXPECT_FALSE(CommonModule::ShellAndWaitForTermination(command, 0, error));
-    EXPECT_EQ(error, "File not found");
-    ASSERT_EQ(capture.Messages().size(), 4u);
-    EXPECT_EQ(capture.Messages()[2],
-              "\tCommonModule\\ShellAndWaitForTermination VB ERROR: 53 File not found");
-    EXPECT_EQ(capture.Messages()[3], "\t\t- sShell=" + command);
-
-    DebugCapture noWait;
     CommonModule::ShellNoWait(command, 1);
-    EXPECT_EQ(noWait.Messages(),
+    EXPECT_EQ(capture.Messages(),
               (std::vector<std::string>{"\tCommonModule\\ShellNoWait VB ERROR: 53 File not found",
                                         "\t\t- sShell=" + command}));
 }
