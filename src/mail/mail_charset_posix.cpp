@@ -3,6 +3,8 @@
 
 namespace platform {
 
-std::string MailCharset() { return "UTF-8"; }
+std::string MailCharset() {
+    return "UTF-8";
+}
 
 } // namespace platform

@@ -17,9 +17,13 @@ constexpr std::string_view kBodyHead = "New WAN IP Detected:  ";
 constexpr std::size_t kMaxLine = 998;
 constexpr std::size_t kMaxServerText = 300;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-bool IsPrintableAscii(unsigned char c) { return c >= 0x20 && c < 0x7f; }
+bool IsPrintableAscii(unsigned char c) {
+    return c >= 0x20 && c < 0x7f;
+}
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) {
@@ -369,8 +373,8 @@ std::string EncodeSubject(std::string_view subject, std::string_view charset) {
         if (!out.empty()) {
             out += "\r\n ";
         }
-        out += "=?" + std::string(charset) + "?B?" + Base64Encode(std::string_view(clean).substr(i, n)) +
-               "?=";
+        out += "=?" + std::string(charset) + "?B?" +
+               Base64Encode(std::string_view(clean).substr(i, n)) + "?=";
         i += n;
     }
     return out;

@@ -18,7 +18,9 @@ void Trap(const VbError& e, bool& result) {
 
 } // namespace
 
-bool SendEmail(const std::string& sNewIP) { return SendEmail(sNewIP, kConnectionTimeout); }
+bool SendEmail(const std::string& sNewIP) {
+    return SendEmail(sNewIP, kConnectionTimeout);
+}
 
 bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout) {
     bool result = false;
@@ -32,10 +34,14 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout) {
     }
     result = true;
 
-    const SmtpConfig config{EmailSettings.SMTPServer, timeout,
-                            2,                        EmailSettings.SMTPPort,
-                            EmailSettings.SMTPAuth,   EmailSettings.UseSSL,
-                            EmailSettings.SMTPUserName, EmailSettings.SMTPPassword};
+    const SmtpConfig config{EmailSettings.SMTPServer,
+                            timeout,
+                            2,
+                            EmailSettings.SMTPPort,
+                            EmailSettings.SMTPAuth,
+                            EmailSettings.UseSSL,
+                            EmailSettings.SMTPUserName,
+                            EmailSettings.SMTPPassword};
     const NotificationMessage message = ComposeMessage(EmailSettings, sNewIP);
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
     if (Failure f = SendSmtpMessage(config, message, *transport)) {

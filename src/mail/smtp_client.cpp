@@ -21,7 +21,9 @@ VbError Refusal(long number, const char* what, const SmtpReply& reply) {
                         SanitizeServerText(std::to_string(reply.code) + " " + reply.Text())};
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 class Session {
 public:
@@ -36,9 +38,8 @@ public:
             case SmtpReplyParser::State::Complete:
                 return parser_.Take();
             case SmtpReplyParser::State::Malformed:
-                return VbError{smtp_errors::kSendFailed,
-                               "The server's reply is not SMTP: " +
-                                   SanitizeServerText(parser_.Pending())};
+                return VbError{smtp_errors::kSendFailed, "The server's reply is not SMTP: " +
+                                                             SanitizeServerText(parser_.Pending())};
             case SmtpReplyParser::State::NeedMore:
                 break;
             }
@@ -77,14 +78,17 @@ private:
     SmtpReplyParser parser_;
 };
 
-bool Positive(const SmtpReply& r) { return r.code >= 200 && r.code < 400; }
+bool Positive(const SmtpReply& r) {
+    return r.code >= 200 && r.code < 400;
+}
 
 // The mechanisms named by the EHLO reply's AUTH lines ("AUTH PLAIN LOGIN", "AUTH=LOGIN").
 std::vector<std::string> AuthMechanisms(const SmtpReply& ehlo) {
     std::vector<std::string> out;
     for (const std::string& line : ehlo.lines) {
         const std::string upper = text::ToUpperAscii(line);
-        if (upper.rfind("AUTH", 0) != 0 || upper.size() < 5 || (upper[4] != ' ' && upper[4] != '=')) {
+        if (upper.rfind("AUTH", 0) != 0 || upper.size() < 5 ||
+            (upper[4] != ' ' && upper[4] != '=')) {
             continue;
         }
         std::size_t i = 5;
@@ -241,9 +245,9 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
     WireInputs inputs{platform::MailCharset(), UtcNow(), NewMessageId(senders.front())};
     const std::string data = DotStuff(BuildMessageData(message, inputs)) + ".\r\n";
 
-    if (Failure f = transport.Connect(config.server, config.port, config.useSsl,
-                                      std::chrono::steady_clock::now() +
-                                          config.connectionTimeout)) {
+    if (Failure f =
+            transport.Connect(config.server, config.port, config.useSsl,
+                              std::chrono::steady_clock::now() + config.connectionTimeout)) {
         return f;
     }
     Session s(transport, config.connectionTimeout);

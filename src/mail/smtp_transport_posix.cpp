@@ -151,7 +151,8 @@ VbError SecureChannelError(const char* what, const std::string& detail) {
 bool IsAddressLiteral(const std::string& host) {
     in6_addr a6;
     in_addr a4;
-    return inet_pton(AF_INET, host.c_str(), &a4) == 1 || inet_pton(AF_INET6, host.c_str(), &a6) == 1;
+    return inet_pton(AF_INET, host.c_str(), &a4) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), &a6) == 1;
 }
 
 class PosixTransport final : public SmtpTransport {
@@ -209,8 +210,9 @@ public:
         while (!data.empty()) {
             if (ssl_) {
                 ERR_clear_error();
-                const int n = SSL_write(ssl_.get(), data.data(),
-                                        static_cast<int>(std::min<std::size_t>(data.size(), 1 << 20)));
+                const int n =
+                    SSL_write(ssl_.get(), data.data(),
+                              static_cast<int>(std::min<std::size_t>(data.size(), 1 << 20)));
                 if (n > 0) {
                     data.remove_prefix(static_cast<std::size_t>(n));
                     continue;
@@ -364,6 +366,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<SmtpTransport> MakeSmtpTransport() { return std::make_unique<PosixTransport>(); }
+std::unique_ptr<SmtpTransport> MakeSmtpTransport() {
+    return std::make_unique<PosixTransport>();
+}
 
 } // namespace modSendEmail
