@@ -3,6 +3,7 @@
 #include "product_version.h"
 #include "settings/app_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -357,13 +358,15 @@ std::string EncodeSubject(std::string_view subject, std::string_view charset) {
     if (plain) {
         return clean;
     }
-    // Encoded words of at most 75 characters, one per folded line. A chunk of 45 bytes gives
-    // 60 base64 characters; UTF-8 chunks end on a character boundary.
+    // Encoded words, one per folded line; UTF-8 chunks end on a character boundary.
     const bool utf8 = charset == "UTF-8";
+    // An encoded word is at most 75 characters: "=?" charset "?B?" base64 "?=".
+    const std::size_t room = charset.size() + 7 < 75 ? 75 - (charset.size() + 7) : 4;
+    const std::size_t chunk = std::max<std::size_t>(1, room / 4 * 3);
     std::string out;
     std::size_t i = 0;
     while (i < clean.size()) {
-        std::size_t n = std::min<std::size_t>(45, clean.size() - i);
+        std::size_t n = std::min<std::size_t>(chunk, clean.size() - i);
         if (utf8) {
             while (n > 1 && i + n < clean.size() &&
                    (static_cast<unsigned char>(clean[i + n]) & 0xC0) == 0x80) {
