@@ -26,12 +26,13 @@ public:
         if (script_.front() == "TIMEOUT") {
             return VbError{smtp_errors::kTimedOut, "The server did not answer in time."};
         }
-        std::string& chunk = script_.front();
-        const std::size_t n = std::min(size, chunk.size());
-        chunk.copy(buffer, n);
-        chunk.erase(0, n);
-        if (chunk.empty()) {
+        const std::string& chunk = script_.front();
+        const std::size_t n = std::min(size, chunk.size() - offset_);
+        chunk.copy(buffer, n, offset_);
+        offset_ += n;
+        if (offset_ == chunk.size()) {
             script_.pop_front();
+            offset_ = 0;
         }
         return n;
     }
@@ -46,6 +47,7 @@ public:
 
 private:
     std::deque<std::string> script_;
+    std::size_t offset_ = 0;
 };
 
 NotificationMessage Message() {
