@@ -208,6 +208,26 @@ std::string CertificateProblem(DWORD error) {
     }
 }
 
+// The chain status bits that make a chain unacceptable; revocation is not checked, so its
+// "unknown" bits do not count.
+DWORD ChainProblems(DWORD status) {
+    return status & ~DWORD(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+}
+
+std::string ChainProblem(DWORD problems) {
+    if (problems & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)) {
+        return CertificateProblem(DWORD(CERT_E_UNTRUSTEDROOT));
+    }
+    if (problems & CERT_TRUST_IS_NOT_TIME_VALID) {
+        return CertificateProblem(DWORD(CERT_E_EXPIRED));
+    }
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  "the server's certificate was not accepted (chain status 0x%08lX)",
+                  static_cast<unsigned long>(problems));
+    return text;
+}
+
 long RemainingMs(Deadline deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -518,6 +538,11 @@ private:
         if (!CertGetCertificateChain(nullptr, remote.get(), nullptr, remote.get()->hCertStore,
                                      &chainPara, 0, nullptr, chain.out())) {
             return SecureChannelError(CertificateProblem(GetLastError()));
+        }
+        // The chain's own status first: the SSL policy of some systems (Wine's among them)
+        // passes a chain that ends below any trusted root.
+        if (const DWORD problems = ChainProblems(chain.get()->TrustStatus.dwErrorStatus)) {
+            return SecureChannelError(ChainProblem(problems));
         }
         std::wstring name = Widen(host);
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};

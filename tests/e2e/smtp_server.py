@@ -26,14 +26,14 @@ HOST = "127.0.0.1"
 class LoopbackCa:
     """A throw-away CA made with openssl, and server certificates signed by it."""
 
-    def __init__(self, folder: Path):
+    def __init__(self, folder: Path, name: str = "Addrwatch Test CA"):
         self.folder = folder
         folder.mkdir(parents=True, exist_ok=True)
         self.cert = folder / "ca.pem"
         self.key = folder / "ca.key"
         self._openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                       "-nodes", "-keyout", self.key, "-out", self.cert, "-days", "2",
-                      "-subj", "/CN=Addrwatch Test CA",
+                      "-subj", f"/CN={name}",
                       "-addext", "basicConstraints=critical,CA:TRUE",
                       "-addext", "keyUsage=critical,keyCertSign,cRLSign")
 
