@@ -7,7 +7,7 @@
 namespace ui {
 
 enum class WindowOutcome {
-    Closed,    // the window was shown and has been closed
+    Closed,      // the window was shown and has been closed
     NoDisplay,   // there is nowhere to show it; reason says why
     Unavailable, // the window could not be built (module missing, ...); reason says why
 };

@@ -30,7 +30,9 @@ void Write(const char* section, const char* key, const std::string& value) {
 
 } // namespace
 
-std::string Form1Title() { return "Quillfen - " + CommonModule::AppVersionText("", ""); }
+std::string Form1Title() {
+    return "Quillfen - " + CommonModule::AppVersionText("", "");
+}
 
 int ParseCheckState(const std::string& stored) {
     // A whole number, blanks around it allowed as the language's own conversion allows them.
@@ -91,7 +93,9 @@ void Form1::lblClose_Click(int index) {
     view_.Unload();
 }
 
-void Form1::CloseBox() { view_.Unload(); }
+void Form1::CloseBox() {
+    view_.Unload();
+}
 
 void Form1::LoadText(ControlId id, const char* section, const char* key, const char* fallback) {
     const std::string value = Read(section, key);
@@ -265,6 +269,8 @@ void Form1Host::Closed() {
     }
 }
 
-Form1Host::~Form1Host() { Closed(); }
+Form1Host::~Form1Host() {
+    Closed();
+}
 
 } // namespace ui

@@ -84,8 +84,9 @@ std::string DisplayProblem() {
     std::string platform = Env("QT_QPA_PLATFORM");
     platform = platform.substr(0, platform.find_first_of(";:"));
     if (platform.rfind("wayland", 0) == 0) {
-        return CanOpenWaylandDisplay() ? "" : "the Wayland display named by WAYLAND_DISPLAY "
-                                              "cannot be reached";
+        return CanOpenWaylandDisplay() ? ""
+                                       : "the Wayland display named by WAYLAND_DISPLAY "
+                                         "cannot be reached";
     }
     if (!platform.empty() && platform != "xcb") {
         return ""; // offscreen, vnc, framebuffer...: nothing to probe

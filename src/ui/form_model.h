@@ -78,9 +78,9 @@ inline constexpr int kGreyed = 2;
 
 struct ControlSpec {
     ControlId id;
-    const char* name;   // the control's name, with its index for arrays ("lblSideBar(0)")
+    const char* name; // the control's name, with its index for arrays ("lblSideBar(0)")
     ControlKind kind;
-    ControlId parent;   // picGeneral, picSMTP, or kNoControl for the form itself
+    ControlId parent;    // picGeneral, picSMTP, or kNoControl for the form itself
     const char* caption; // as designed: "&&" stands for one "&"; initial text of text boxes
     const char* tooltip; // empty when none
     int left, top, width, height; // twips, relative to the parent
@@ -90,8 +90,8 @@ struct ControlSpec {
     bool clickable = false; // labels that react to a click
     bool blue = false;      // pure blue text (side bar)
     int initialCheck = kUnchecked;
-    bool password = false;  // shows "*" for every character
-    int maxLength = 0;      // 0: no limit
+    bool password = false; // shows "*" for every character
+    int maxLength = 0;     // 0: no limit
 };
 
 // The client area of the window, in twips.
@@ -172,18 +172,18 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(sideLabel(lblClose0, "lblClose(0)", "Cancel && Close", 1800, false));
         c.push_back(sideLabel(lblClose1, "lblClose(1)", "Save && Close", 2160, false));
         // Pages: both cover the same area right of the side bar.
-        c.push_back(ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415,
-                                5415});
+        c.push_back(
+            ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415, 5415});
         c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415, 5415});
 
         // General page.
         c.push_back(label(Label1, "Label1", gen,
-                          "Automation URL:  (do not modify unless instructed!)", "", 360, 240,
-                          5775, 255));
+                          "Automation URL:  (do not modify unless instructed!)", "", 360, 240, 5775,
+                          255));
         c.push_back(text(txtWhatIsMyIP, "txtWhatIsMyIP", gen, "", "", 360, 480, 5895, 285));
-        c.push_back(marked(label(Label3, "Label3", gen, "Custom Installer Options", "", 360, 1200,
-                                 5415, 255),
-                           true, true, false));
+        c.push_back(marked(
+            label(Label3, "Label3", gen, "Custom Installer Options", "", 360, 1200, 5415, 255),
+            true, true, false));
         c.push_back(label(Label6, "Label6", gen,
                           "Start Menu Shortcuts:  (will appear under Start Menu\\Addrwatch)", "",
                           360, 1560, 6135, 255));
@@ -193,8 +193,8 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(check(chkWebsiteShortcut, "chkWebsiteShortcut", gen,
                           "Place a shortcut to this website in the Start Menu:", 600, 2160, 3975,
                           255, kChecked));
-        c.push_back(text(txtWebsite, "txtWebsite", gen, kDefaultWebsite, "", 4560, 2160, 2775,
-                         285));
+        c.push_back(
+            text(txtWebsite, "txtWebsite", gen, kDefaultWebsite, "", 4560, 2160, 2775, 285));
         c.push_back(check(chkUninstallShortcut, "chkUninstallShortcut", gen,
                           "Place an uninstall shortcut for this app in the Start Menu", 600, 2400,
                           4935, 375, kChecked));
@@ -212,21 +212,21 @@ inline const std::vector<ControlSpec>& FormControls() {
                           360, 3960, 7455, 255, kChecked));
         c.push_back(label(Label89_3, "Label89(3)", gen, "Specify Time (hh:mm:ss)", "", 720, 4320,
                           2055, 255));
-        c.push_back(text(txtScheduledTime, "txtScheduledTime", gen, kDefaultTaskTime, "", 720,
-                         4560, 1695, 285));
+        c.push_back(text(txtScheduledTime, "txtScheduledTime", gen, kDefaultTaskTime, "", 720, 4560,
+                         1695, 285));
         c.push_back(label(Label89_4, "Label89(4)", gen, "Must be 24 hour format!", "", 720, 4920,
                           1815, 255));
         c.push_back(button(cmdSchedule0, "cmdSchedule(0)", gen, "Create Schedule on This PC", 3000,
                            4320, 2655, 375));
-        c.push_back(button(cmdSchedule1, "cmdSchedule(1)", gen, "Delete Schedule", 5760, 4320,
-                           1695, 375));
-        c.push_back(button(cmdSchedule2, "cmdSchedule(2)", gen, "Open Windows Task Scheduler",
-                           3000, 4800, 4455, 375));
+        c.push_back(
+            button(cmdSchedule1, "cmdSchedule(1)", gen, "Delete Schedule", 5760, 4320, 1695, 375));
+        c.push_back(button(cmdSchedule2, "cmdSchedule(2)", gen, "Open Windows Task Scheduler", 3000,
+                           4800, 4455, 375));
 
         // SMTP page.
         c.push_back(marked(label(Label29, "Label29", smtp,
-                                 "I need an SMTP account to communicate via email.  ", "", 360,
-                                 120, 7575, 255),
+                                 "I need an SMTP account to communicate via email.  ", "", 360, 120,
+                                 7575, 255),
                            false, false, true));
         c.push_back(marked(label(Label18, "Label18", smtp, "Suggestion: ", "", 120, 480, 8055, 255),
                            true, true, true));
@@ -276,8 +276,7 @@ inline const std::vector<ControlSpec>& FormControls() {
                           kToTip, 240, 4080, 6495, 255));
         c.push_back(text(txtToEmail, "txtToEmail", smtp, "", kToTip, 240, 4320, 7815, 285));
         c.push_back(label(Label2, "Label2", smtp, "Email Subject:", "", 240, 4680, 2295, 255));
-        c.push_back(
-            text(txtEmailSubject, "txtEmailSubject", smtp, "", "", 240, 4920, 4455, 285));
+        c.push_back(text(txtEmailSubject, "txtEmailSubject", smtp, "", "", 240, 4920, 4455, 285));
         c.push_back(marked(button(cmdTestEmail, "cmdTestEmail", smtp, "Save && Send Test Email",
                                   5160, 4800, 2895, 375),
                            true, false, false));

@@ -1,13 +1,15 @@
 // Interim: stand-ins for routines other folders are still building, so the window links. This
 // file goes once they are merged.
+#include "app/daily_task.h"
 #include "common/shell.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
 #include "settings/base85.h"
-#include "app/daily_task.h"
 
 namespace modBase85 {
-std::string EncryptText(std::string_view text, std::string_view) { return "<" + std::string(text); }
+std::string EncryptText(std::string_view text, std::string_view) {
+    return "<" + std::string(text);
+}
 Outcome<std::string> DecryptText(std::string_view stored, std::string_view) {
     if (stored.size() < 1 || stored[0] != '<') {
         return vb_errors::InvalidArgument();
@@ -16,11 +18,17 @@ Outcome<std::string> DecryptText(std::string_view stored, std::string_view) {
 }
 } // namespace modBase85
 namespace modSendEmail {
-bool SendEmail(const std::string&) { return false; }
+bool SendEmail(const std::string&) {
+    return false;
+}
 } // namespace modSendEmail
 namespace modGetExternalIP {
-std::string GetWanIPDefault() { return "Unknown"; }
-std::string DeleteTaskParameters(const std::string& t) { return "/delete /f /tn \"" + t + "\""; }
+std::string GetWanIPDefault() {
+    return "Unknown";
+}
+std::string DeleteTaskParameters(const std::string& t) {
+    return "/delete /f /tn \"" + t + "\"";
+}
 std::string CreateTaskParameters(const std::string& s, const std::string& t, const std::string& e,
                                  bool) {
     return "/create " + s + t + e;
@@ -29,7 +37,11 @@ void CreateScheduleEntry(const std::string&) {}
 void DeleteScheduleEntry() {}
 } // namespace modGetExternalIP
 namespace CommonModule {
-bool ShellX(const std::string&, const std::string&, bool, int) { return true; }
+bool ShellX(const std::string&, const std::string&, bool, int) {
+    return true;
+}
 void ShellNoWait(const std::string&, int) {}
-WindowEventPump SetWindowEventPump(WindowEventPump) { return nullptr; }
+WindowEventPump SetWindowEventPump(WindowEventPump) {
+    return nullptr;
+}
 } // namespace CommonModule

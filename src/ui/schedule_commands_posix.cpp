@@ -1,7 +1,7 @@
 // POSIX: the schedule buttons write or remove the cron entry; "Open Windows Task Scheduler"
 // opens the folder that holds it.
-#include "ui/interim_schedule.h" // interim: app/schedule.h
 #include "common/shell.h"
+#include "ui/interim_schedule.h" // interim: app/schedule.h
 #include "ui/schedule_commands.h"
 
 #include <cstdlib>
@@ -9,9 +9,13 @@
 
 namespace ui::platform {
 
-void CreateSchedule(const std::string& startTime) { modGetExternalIP::CreateScheduleEntry(startTime); }
+void CreateSchedule(const std::string& startTime) {
+    modGetExternalIP::CreateScheduleEntry(startTime);
+}
 
-void DeleteSchedule() { modGetExternalIP::DeleteScheduleEntry(); }
+void DeleteSchedule() {
+    modGetExternalIP::DeleteScheduleEntry();
+}
 
 void OpenTaskScheduler() {
     const char* dir = std::getenv("ADDRWATCH_CRON_DIR");

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QIcon>
 #include <QImageReader>
@@ -19,14 +20,20 @@
 #include <cmath>
 
 // The built-in icon lives in this library's resources; a static library must register them.
-static void InitFormIcons() { Q_INIT_RESOURCE(form1_icons); }
+static void InitFormIcons() {
+    Q_INIT_RESOURCE(form1_icons);
+}
 
 namespace ui {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+QString Q(const std::string& s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+std::string S(const QString& s) {
+    return s.toUtf8().toStdString();
+}
 
 // A label that reports a click (press and release on it), as the side bar needs.
 class ClickLabel : public QLabel {
@@ -69,9 +76,21 @@ public:
 
 QFont FormFont() {
     QFont f;
-    // 8-point MS Sans Serif, or the nearest sans-serif face the system has.
-    f.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "MS Shell Dlg 2", "Tahoma",
-                   "Liberation Sans", "DejaVu Sans Condensed", "DejaVu Sans"});
+    // 8-point MS Sans Serif, or the installed face nearest to its width: the layout is made for
+    // it, and a wider face would wrap the captions. Only installed faces are named, since the
+    // font configuration would otherwise stand a wide default in for the first one.
+    QStringList families;
+    for (const char* family :
+         {"MS Sans Serif", "Microsoft Sans Serif", "Tahoma", "Liberation Sans", "Arimo"}) {
+        if (QFontDatabase::hasFamily(family)) {
+            families << family;
+        }
+    }
+    if (!families.isEmpty()) {
+        f.setFamilies(families);
+    } else {
+        f.setStretch(QFont::Condensed);
+    }
     f.setPointSizeF(8.25);
     f.setStyleHint(QFont::SansSerif);
     return f;
@@ -97,7 +116,9 @@ void QtFormWindow::Build() {
     static PasswordStyle* passwordStyle = nullptr;
     for (const ControlSpec& spec : FormControls()) {
         QWidget* parent = spec.parent == kNoControl ? this : controls_.at(spec.parent);
-        const QString caption = Q(DisplayCaption(spec.caption));
+        // Labels show plain text; buttons read "&&" as one "&" themselves, as designed.
+        const QString caption = Q(spec.kind == ControlKind::Label ? DisplayCaption(spec.caption)
+                                                                  : std::string(spec.caption));
         const ControlId id = spec.id;
         QWidget* w = nullptr;
         switch (spec.kind) {
@@ -188,7 +209,9 @@ QWidget* QtFormWindow::Control(ControlId id) const {
     return it == controls_.end() ? nullptr : it->second;
 }
 
-void QtFormWindow::Open() { host_.Opened(*this); }
+void QtFormWindow::Open() {
+    host_.Opened(*this);
+}
 
 std::string QtFormWindow::Text(ControlId id) const {
     QWidget* w = Control(id);
@@ -257,7 +280,9 @@ void QtFormWindow::AddComboItem(ControlId id, const std::string& item) {
     }
 }
 
-void QtFormWindow::SetTitle(const std::string& title) { setWindowTitle(Q(title)); }
+void QtFormWindow::SetTitle(const std::string& title) {
+    setWindowTitle(Q(title));
+}
 
 bool QtFormWindow::SetIconFromFile(const std::string& path) {
     QImageReader reader(Q(path));
@@ -284,7 +309,9 @@ void QtFormWindow::Unload() {
     close();
 }
 
-void QtFormWindow::PumpEvents() { QCoreApplication::processEvents(); }
+void QtFormWindow::PumpEvents() {
+    QCoreApplication::processEvents();
+}
 
 void QtFormWindow::closeEvent(QCloseEvent* event) {
     if (!unloading_) {

@@ -9,7 +9,7 @@
 #include <memory>
 
 extern "C" __attribute__((visibility("default"))) int addrwatch_show_form(ui::FormHost* host,
-                                                                           int modal) {
+                                                                          int modal) {
     static int argc = 1;
     static char name[] = "addrwatch";
     static char* argv[] = {name, nullptr};
