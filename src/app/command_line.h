@@ -21,11 +21,13 @@ std::basic_string_view<Char> ArgumentsAfterProgram(std::basic_string_view<Char> 
             ++i;
         }
     } else {
-        while (i < commandLine.size() && commandLine[i] != Char(' ') && commandLine[i] != Char('\t')) {
+        while (i < commandLine.size() && commandLine[i] != Char(' ') &&
+               commandLine[i] != Char('\t')) {
             ++i;
         }
     }
-    while (i < commandLine.size() && (commandLine[i] == Char(' ') || commandLine[i] == Char('\t'))) {
+    while (i < commandLine.size() &&
+           (commandLine[i] == Char(' ') || commandLine[i] == Char('\t'))) {
         ++i;
     }
     return commandLine.substr(i);

@@ -11,7 +11,9 @@ namespace {
 DebugListenerSlot gListener;
 } // namespace
 
-DebugListenerSlot SetDebugListener(DebugListenerSlot slot) { return std::exchange(gListener, slot); }
+DebugListenerSlot SetDebugListener(DebugListenerSlot slot) {
+    return std::exchange(gListener, slot);
+}
 
 void SendDebugMessage(std::string_view message) {
     if (gListener.listener != nullptr) {

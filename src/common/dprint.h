@@ -13,12 +13,17 @@
 namespace CommonModule {
 
 namespace detail {
-inline void AppendText(std::string& m, std::string_view s) { m += s; }
-inline void AppendText(std::string& m, const char* s) { m += s; }
-inline void AppendText(std::string& m, bool b) { m += b ? "True" : "False"; }
+inline void AppendText(std::string& m, std::string_view s) {
+    m += s;
+}
+inline void AppendText(std::string& m, const char* s) {
+    m += s;
+}
+inline void AppendText(std::string& m, bool b) {
+    m += b ? "True" : "False";
+}
 template <std::integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-void AppendText(std::string& m, T n) {
+requires(!std::same_as<T, bool> && !std::same_as<T, char>) void AppendText(std::string& m, T n) {
     m += std::to_string(n);
 }
 } // namespace detail

@@ -18,6 +18,8 @@ clsOpSys::clsOpSys(OsVersionRecord record) : record_(std::move(record)) {
 
 namespace CommonModule {
 
-bool IsVistaOrLater() { return clsOpSys().IsVista(); }
+bool IsVistaOrLater() {
+    return clsOpSys().IsVista();
+}
 
 } // namespace CommonModule

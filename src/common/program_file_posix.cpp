@@ -16,8 +16,12 @@ std::string ProgramFilePath() {
     return path;
 }
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
-std::string_view ExecutableSuffix() { return {}; }
+std::string_view ExecutableSuffix() {
+    return {};
+}
 
 } // namespace platform

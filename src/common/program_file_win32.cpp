@@ -20,8 +20,12 @@ std::string ProgramFilePath() {
     }
 }
 
-char PathSeparator() { return '\\'; }
+char PathSeparator() {
+    return '\\';
+}
 
-std::string_view ExecutableSuffix() { return ".exe"; }
+std::string_view ExecutableSuffix() {
+    return ".exe";
+}
 
 } // namespace platform

@@ -5,8 +5,12 @@
 namespace text {
 
 namespace {
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 } // namespace
 
 std::string ToLowerAscii(std::string_view s) {
@@ -27,6 +31,8 @@ bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) {
            });
 }
 
-bool ContainsLineBreak(std::string_view s) { return s.find_first_of("\r\n") != s.npos; }
+bool ContainsLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != s.npos;
+}
 
 } // namespace text

@@ -12,9 +12,15 @@ struct VbError {
 };
 
 namespace vb_errors {
-inline VbError InvalidArgument() { return {5, "Invalid procedure call or argument"}; }
-inline VbError Overflow() { return {6, "Overflow"}; }
-inline VbError TypeMismatch() { return {13, "Type mismatch"}; }
+inline VbError InvalidArgument() {
+    return {5, "Invalid procedure call or argument"};
+}
+inline VbError Overflow() {
+    return {6, "Overflow"};
+}
+inline VbError TypeMismatch() {
+    return {13, "Type mismatch"};
+}
 } // namespace vb_errors
 
 // A value, or the error that kept the routine from producing one.

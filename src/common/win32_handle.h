@@ -38,8 +38,12 @@ private:
     H h_ = Invalid;
 };
 
-inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
-inline void CloseRegistryKey(HKEY k) { ::RegCloseKey(k); }
+inline void CloseKernelHandle(HANDLE h) {
+    ::CloseHandle(h);
+}
+inline void CloseRegistryKey(HKEY k) {
+    ::RegCloseKey(k);
+}
 
 using KernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;
 // Files from CreateFile report failure as INVALID_HANDLE_VALUE, not null.

@@ -22,6 +22,11 @@ std::string ProgramBaseName();
 // The product title and version ("Addrwatch   v1.0.1 " for an empty stage and suffix).
 std::string AppVersionText(const std::string& stage, const std::string& suffix);
 
+// The rule behind AppVersionText for any title and version: "title   vM.m[.r]", then " ALPHA",
+// " BETA" or a blank and the stage, then "  - " and the suffix when there is one.
+std::string FormatVersionText(const std::string& title, int major, int minor, int revision,
+                              const std::string& stage, const std::string& suffix);
+
 } // namespace CommonModule
 
 namespace platform {

@@ -5,11 +5,11 @@
 
 namespace CommonModule {
 
-std::string AppVersionText(const std::string& stage, const std::string& suffix) {
-    std::string t = std::string(product::kTitle) + "   v" + std::to_string(product::kMajor) + "." +
-                    std::to_string(product::kMinor);
-    if (product::kRevision > 0) {
-        t += "." + std::to_string(product::kRevision);
+std::string FormatVersionText(const std::string& title, int major, int minor, int revision,
+                              const std::string& stage, const std::string& suffix) {
+    std::string t = title + "   v" + std::to_string(major) + "." + std::to_string(minor);
+    if (revision > 0) {
+        t += "." + std::to_string(revision);
     }
     if (stage == "A") {
         t += " ALPHA";
@@ -22,6 +22,11 @@ std::string AppVersionText(const std::string& stage, const std::string& suffix) 
         t += "  - " + suffix;
     }
     return t;
+}
+
+std::string AppVersionText(const std::string& stage, const std::string& suffix) {
+    return FormatVersionText(product::kTitle, product::kMajor, product::kMinor, product::kRevision,
+                             stage, suffix);
 }
 
 } // namespace CommonModule

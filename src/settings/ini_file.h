@@ -24,7 +24,7 @@ inline constexpr std::size_t kMaxIniValueLength = 254;
 namespace platform {
 // The system's own profile functions, or their POSIX stand-in.
 std::string ReadIniValue(const std::string& file, const std::string& section,
-                              const std::string& key);
-void WriteIniValue(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& value);
+                         const std::string& key);
+void WriteIniValue(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value);
 } // namespace platform

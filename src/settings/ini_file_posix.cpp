@@ -91,7 +91,7 @@ std::string ResolvedPath(const std::string& path) {
 } // namespace
 
 std::string ReadIniValue(const std::string& file, const std::string& section,
-                              const std::string& key) {
+                         const std::string& key) {
     std::string content;
     if (ReadWholeFile(file, content) != ReadOutcome::Read) {
         return {};
@@ -99,8 +99,8 @@ std::string ReadIniValue(const std::string& file, const std::string& section,
     return ini::Lookup(content, section, key).value_or(std::string());
 }
 
-void WriteIniValue(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& value) {
+void WriteIniValue(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value) {
     const std::string path = ResolvedPath(file);
     std::string content;
     struct stat st {};

@@ -8,7 +8,9 @@ namespace ini {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) {
@@ -61,7 +63,7 @@ Line Classify(std::string_view content, std::size_t begin) {
         const auto close = text.rfind(']');
         if (close != std::string_view::npos) {
             line.kind = Kind::Section;
-            line.name = text.substr(1, close - 1);
+            line.name = Trim(text.substr(1, close - 1));
             return line;
         }
     }

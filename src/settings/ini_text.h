@@ -3,10 +3,10 @@
 //
 // The rules are those of the Windows profile functions: lines end at CR LF, LF or CR; blanks
 // around a line, a key and a value do not count; a line "[name]" (up to its last "]") opens a
-// section; a line with "=" holds a key and a value, a line without one a key without a value;
-// a line whose first character is ";" is a comment; sections and keys compare regardless of
-// ASCII case and the first match wins; a matching pair of quotes around a value is removed; a
-// UTF-8 byte-order mark at the start is skipped.
+// section (blanks around the name do not count); a line with "=" holds a key and a value, a line
+// without one a key without a value; a line whose first character is ";" is a comment; sections and
+// keys compare regardless of ASCII case and the first match wins; a matching pair of quotes around
+// a value is removed; a UTF-8 byte-order mark at the start is skipped.
 #pragma once
 
 #include <optional>

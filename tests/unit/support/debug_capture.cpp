@@ -11,10 +11,16 @@ void Record(void* context, std::string_view message) {
 }
 } // namespace
 
-DebugCapture::DebugCapture() { gPrevious = CommonModule::SetDebugListener({&Record, &messages_}); }
+DebugCapture::DebugCapture() {
+    gPrevious = CommonModule::SetDebugListener({&Record, &messages_});
+}
 
-DebugCapture::~DebugCapture() { CommonModule::SetDebugListener(gPrevious); }
+DebugCapture::~DebugCapture() {
+    CommonModule::SetDebugListener(gPrevious);
+}
 
-const std::vector<std::string>& DebugCapture::Messages() const { return messages_; }
+const std::vector<std::string>& DebugCapture::Messages() const {
+    return messages_;
+}
 
 } // namespace testing_support

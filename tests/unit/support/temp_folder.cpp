@@ -28,7 +28,9 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string TempFolder::File(const std::string& name) const { return (path_ / name).string(); }
+std::string TempFolder::File(const std::string& name) const {
+    return (path_ / name).string();
+}
 
 void TempFolder::Write(const std::string& name, const std::string& bytes) const {
     std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
