@@ -173,10 +173,14 @@ void Step(const std::string& step) {
         const LRESULT n = ::SendMessageA(c, CB_GETCOUNT, 0, 0);
         std::string items;
         for (LRESULT i = 0; i < n; ++i) {
-            char buffer[256] = {};
-            ::SendMessageA(c, CB_GETLBTEXT, static_cast<WPARAM>(i),
+            // The wide form: the narrow one loses characters across processes under Wine.
+            wchar_t buffer[256] = {};
+            ::SendMessageW(c, CB_GETLBTEXT, static_cast<WPARAM>(i),
                            reinterpret_cast<LPARAM>(buffer));
-            items += (i ? "," : "") + std::string(buffer);
+            char narrow[256] = {};
+            ::WideCharToMultiByte(CP_ACP, 0, buffer, -1, narrow, sizeof(narrow), nullptr,
+                                  nullptr);
+            items += (i ? "," : "") + std::string(narrow);
         }
         Print(step, items);
     } else if (verb == "icon") {
