@@ -4,19 +4,7 @@
 #include "common/shell.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
-#include "settings/base85.h"
 
-namespace modBase85 {
-std::string EncryptText(std::string_view text, std::string_view) {
-    return "<" + std::string(text);
-}
-Outcome<std::string> DecryptText(std::string_view stored, std::string_view) {
-    if (stored.size() < 1 || stored[0] != '<') {
-        return vb_errors::InvalidArgument();
-    }
-    return std::string(stored.substr(1));
-}
-} // namespace modBase85
 namespace modSendEmail {
 bool SendEmail(const std::string&) {
     return false;
