@@ -44,17 +44,17 @@ HWND Control(int id) {
         int id;
         HWND found;
     } search{id, nullptr};
-    ::EnumChildWindows(
-        g_form,
-        [](HWND hwnd, LPARAM lParam) -> BOOL {
+    struct Visit {
+        static BOOL CALLBACK Child(HWND hwnd, LPARAM lParam) {
             auto* s = reinterpret_cast<Search*>(lParam);
             if (::GetDlgCtrlID(hwnd) == s->id) {
                 s->found = hwnd;
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    };
+    ::EnumChildWindows(g_form, Visit::Child, reinterpret_cast<LPARAM>(&search));
     if (search.found == nullptr) {
         Fail("no control " + std::to_string(id));
     }
@@ -96,9 +96,8 @@ void MessageBoxStep() {
         std::string* buttons;
         bool* icon;
     } found{&text, &buttons, &icon};
-    ::EnumChildWindows(
-        box,
-        [](HWND hwnd, LPARAM lParam) -> BOOL {
+    struct Visit {
+        static BOOL CALLBACK Child(HWND hwnd, LPARAM lParam) {
             auto* f = reinterpret_cast<Found*>(lParam);
             char cls[64] = {};
             ::GetClassNameA(hwnd, cls, sizeof(cls));
@@ -113,8 +112,9 @@ void MessageBoxStep() {
                 }
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+        }
+    };
+    ::EnumChildWindows(box, Visit::Child, reinterpret_cast<LPARAM>(&found));
     Print("box", text + "|buttons=" + buttons + "|icon=" + (icon ? "1" : "0"));
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     for (int waited = 0; ::IsWindow(box) && waited < 5000; waited += 50) {
@@ -178,8 +178,7 @@ void Step(const std::string& step) {
             ::SendMessageW(c, CB_GETLBTEXT, static_cast<WPARAM>(i),
                            reinterpret_cast<LPARAM>(buffer));
             char narrow[256] = {};
-            ::WideCharToMultiByte(CP_ACP, 0, buffer, -1, narrow, sizeof(narrow), nullptr,
-                                  nullptr);
+            ::WideCharToMultiByte(CP_ACP, 0, buffer, -1, narrow, sizeof(narrow), nullptr, nullptr);
             items += (i ? "," : "") + std::string(narrow);
         }
         Print(step, items);
