@@ -1,5 +1,7 @@
 #include "app/cron_entry.h"
 
+#include <cstdlib>
+
 namespace modGetExternalIP {
 
 namespace {
@@ -18,6 +20,15 @@ std::optional<int> TwoDigits(const std::string& s, std::size_t pos, int max) {
 }
 
 } // namespace
+
+std::string CronFolder() {
+    const char* dir = std::getenv("ADDRWATCH_CRON_DIR");
+    std::string folder = dir != nullptr && *dir != '\0' ? dir : "/etc/cron.d";
+    if (folder.back() != '/') {
+        folder += '/';
+    }
+    return folder;
+}
 
 std::string CronFileName(const std::string& taskName) {
     std::string name;

@@ -11,6 +11,9 @@ namespace modGetExternalIP {
 // "quillfen-addrwatch"). Cron reads such names and skips names with dots.
 std::string CronFileName(const std::string& taskName);
 
+// The folder that holds the cron entries: $ADDRWATCH_CRON_DIR, else /etc/cron.d; ends in "/".
+std::string CronFolder();
+
 // The hour and minute of a scheduler time "hh:mm" or "hh:mm:ss" (two digits each, 00-23 and
 // 00-59); nothing for any other text. Cron has no seconds; they are dropped.
 struct CronTime {

@@ -4,7 +4,6 @@
 namespace modGetExternalIP {
 
 void CheckWanIP() {}
-void RunConfigWindow() {}
 void InstallActions() {}
 void UninstallActions() {}
 

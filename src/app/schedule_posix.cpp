@@ -37,15 +37,6 @@ private:
     int fd_;
 };
 
-std::string CronFolder() {
-    const char* dir = std::getenv("ADDRWATCH_CRON_DIR");
-    std::string folder = dir != nullptr && *dir != '\0' ? dir : "/etc/cron.d";
-    if (folder.back() != '/') {
-        folder += '/';
-    }
-    return folder;
-}
-
 VbError ErrorFromErrno(int error) {
     switch (error) {
     case ENOENT:
