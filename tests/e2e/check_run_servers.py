@@ -138,3 +138,10 @@ def wait_until(predicate, timeout: float = 5.0) -> bool:
             return True
         time.sleep(0.05)
     return predicate()
+
+
+def configure_text(page_url: str, smtp_port: int) -> bytes:
+    """The settings file for a page and a sink, as bytes (for scripts outside pytest)."""
+    lines = ["[General]", f"WhatIsMyIP={page_url}", "[EmailConfig]"]
+    lines += [f"{k}={v}" for k, v in email_settings(smtp_port).items()]
+    return ("\r\n".join(lines) + "\r\n").encode("latin-1")
