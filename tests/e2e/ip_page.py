@@ -50,7 +50,11 @@ class _Handler(BaseHTTPRequestHandler):
         # s.redirects hops of 302 before the body: the page -> /r/N-1 -> ... -> /r/0 (the body).
         remaining = int(self.path[3:]) if self.path.startswith("/r/") else s.redirects
         if remaining > 0:
-            self._send(302, b"", {"Location": f"http://127.0.0.1:{page.port}/r/{remaining - 1}"})
+            # Relative and absolute Locations in turn.
+            location = f"/r/{remaining - 1}"
+            if remaining % 2:
+                location = f"http://127.0.0.1:{page.port}{location}"
+            self._send(302, b"", {"Location": location})
             return
         if s.endless:
             self.send_response(s.status)

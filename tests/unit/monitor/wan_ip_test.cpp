@@ -101,6 +101,18 @@ TEST(LookupWanIP, AnswersBecomeTheLastLineOrUnknownAndTheFileIsGone) {
     }
 }
 
+TEST(LookupWanIP, ChunkedAndCloseDelimitedAnswersArriveWhole) {
+    LoopbackHttpServer page;
+    for (const std::string response : {
+             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+             "5\r\n203.0\r\n8;x=y\r\n.113.7\r\n\r\n0\r\n\r\n",
+             "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nx\r\n203.0.113.7\r\n",
+         }) {
+        page.Respond(LoopbackHttpServer::Mode::Reply, response);
+        EXPECT_EQ(LookupWanIP(page.Url(), true), "203.0.113.7") << response;
+    }
+}
+
 TEST(LookupWanIP, FailedFetchesAreUnknownAndLeaveNoFile) {
     std::string refused;
     {

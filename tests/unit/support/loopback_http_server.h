@@ -30,6 +30,7 @@ public:
 
     // "http://127.0.0.1:<port>/IPCheck.php"
     std::string Url() const;
+    int Port() const { return port_; }
     int Requests() const { return requests_.load(); }
 
 private:
