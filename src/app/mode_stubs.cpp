@@ -3,7 +3,6 @@
 
 namespace modGetExternalIP {
 
-void CheckWanIP() {}
 void InstallActions() {}
 void UninstallActions() {}
 
