@@ -12,12 +12,6 @@ from conftest import ROOT
 from window_support import (IDS, RECORDER, TITLE, config_window, free_port,  # noqa: F401
                             ini_keys, smtp_sink, xvfb)
 
-# Until the mail sender and the launcher are part of the build, their cases are skipped.
-pending_mail = pytest.mark.skipif(not (ROOT / "src/mail/send_email.cpp").exists(),
-                                  reason="the mail sender is not part of this build yet")
-pending_launcher = pytest.mark.skipif(not list((ROOT / "src/common").glob("shell*_win32.cpp")),
-                                      reason="the launcher is not part of this build yet")
-
 SAVE_ORDER = [
     "EmailConfig/SMTPServer", "EmailConfig/SMTPPort", "EmailConfig/SMTPUserName",
     "EmailConfig/SMTPPassword", "EmailConfig/FromEmail", "EmailConfig/ToEmail",
@@ -136,7 +130,6 @@ def test_stored_values_that_are_no_state_leave_the_initial_state(program, config
     assert read(program, "General", "RunAfterInstall") == "0"
 
 
-@pending_mail
 @pytest.mark.parametrize("listening", [True, False], ids=["delivered", "closed-port"])
 def test_test_email_saves_the_mail_settings_and_shows_the_outcome(program, config_window,
                                                                   smtp_sink, listening):
@@ -156,7 +149,6 @@ def test_test_email_saves_the_mail_settings_and_shows_the_outcome(program, confi
     assert read(program, "EmailConfig", "SMTPPort") == str(port)
 
 
-@pending_launcher
 def test_schedule_buttons_run_the_scheduler_tool_and_confirm(program, config_window):
     shutil.copy2(RECORDER, program.folder / "schtasks.exe")
     w = config_window()
