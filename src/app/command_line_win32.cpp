@@ -3,7 +3,7 @@
 #include "app/command_line.h"
 #include "app/run_modes.h"
 
-#include "common/windows_api.h"
+#include "common/win32_text.h"
 
 #include <string>
 
@@ -14,12 +14,7 @@ std::string LoweredArgumentText(int, char**) {
     if (!rest.empty()) {
         ::CharLowerBuffW(rest.data(), static_cast<DWORD>(rest.size()));
     }
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, rest.data(), static_cast<int>(rest.size()),
-                                        nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, rest.data(), static_cast<int>(rest.size()), text.data(), n,
-                          nullptr, nullptr);
-    return text;
+    return win32::WideToAnsi(rest);
 }
 
 } // namespace platform

@@ -8,6 +8,8 @@
 #include "common/dprint.h"
 #include "common/vb_error.h"
 
+#include "common/posix_fd.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -19,23 +21,6 @@
 namespace modGetExternalIP {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() { Close(); }
-    int get() const { return fd_; }
-    bool Close() {
-        const bool ok = fd_ < 0 || ::close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-
-private:
-    int fd_;
-};
 
 VbError ErrorFromErrno(int error) {
     switch (error) {
@@ -92,7 +77,7 @@ void CreateScheduleEntry(const std::string& startTime, const std::string& taskNa
     std::string temp = folder + "." + CronFileName(taskName) + ".XXXXXX";
     std::vector<char> pattern(temp.begin(), temp.end());
     pattern.push_back('\0');
-    FileDescriptor fd(::mkstemp(pattern.data()));
+    posix::UniqueFd fd(::mkstemp(pattern.data()));
     if (fd.get() < 0) {
         Report("CreateScheduleEntry", ErrorFromErrno(errno), "sFile", file);
         return;

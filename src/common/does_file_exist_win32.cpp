@@ -5,6 +5,7 @@
 #include "common/file_checks.h"
 
 #include "common/win32_handle.h"
+#include "common/win32_text.h"
 
 #include <string>
 
@@ -12,16 +13,8 @@ namespace CommonModule {
 
 namespace {
 
-std::wstring Widen(const std::string& s) {
-    const int n =
-        ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
 bool IsOpenableFile(const std::string& path) {
-    std::wstring wide = Widen(path);
+    std::wstring wide = win32::AnsiToWide(path);
     const bool absolute =
         wide.size() > 2 && wide[1] == L':' && (wide[2] == L'\\' || wide[2] == L'/');
     if (absolute && wide.size() >= MAX_PATH) {

@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 
 #include "common/windows_api.h"
+#include "common/win32_text.h"
 
 #define SECURITY_WIN32
 #include <schannel.h>
@@ -246,15 +247,6 @@ bool WaitFor(SOCKET s, bool write, Deadline deadline) {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
     const int n = select(0, write ? nullptr : &set, write ? &set : nullptr, &errors, &tv);
     return n != 0; // an error lets the next call report it
-}
-
-std::wstring Widen(const std::string& s) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), nullptr, 0);
-    std::wstring w(std::size_t(n > 0 ? n : 0), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(CP_ACP, 0, s.data(), int(s.size()), w.data(), n);
-    }
-    return w;
 }
 
 constexpr std::size_t kMaxPending = 1 << 20;
@@ -544,7 +536,7 @@ private:
         if (const DWORD problems = ChainProblems(chain.get()->TrustStatus.dwErrorStatus)) {
             return SecureChannelError(ChainProblem(problems));
         }
-        std::wstring name = Widen(host);
+        std::wstring name = win32::AnsiToWide(host);
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;

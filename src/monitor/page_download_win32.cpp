@@ -5,6 +5,7 @@
 
 #include "common/win32_handle.h"
 #include "common/windows_api.h"
+#include "common/win32_text.h"
 
 #include <urlmon.h>
 #include <wininet.h>
@@ -194,12 +195,7 @@ bool DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
 }
 
 void DeletePageCacheEntry(const std::string& sUrl) {
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, sUrl.c_str(), -1, nullptr, 0);
-    if (n <= 0) {
-        return;
-    }
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, sUrl.c_str(), -1, wide.data(), n);
+    const std::wstring wide = win32::AnsiToWide(sUrl);
     ::DeleteUrlCacheEntryW(wide.c_str());
 }
 

@@ -6,6 +6,8 @@
 
 #include "settings/ini_text.h"
 
+#include "common/posix_fd.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,32 +20,10 @@ namespace platform {
 
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
 enum class ReadOutcome { Read, Missing, Failed };
 
 ReadOutcome ReadWholeFile(const std::string& path, std::string& content) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
     }
@@ -119,7 +99,7 @@ void WriteIniValue(const std::string& file, const std::string& section, const st
     const std::string updated = ini::Update(content, section, key, value);
 
     std::string temp = path + ".XXXXXX";
-    FileDescriptor fd(::mkstemp(temp.data()));
+    posix::UniqueFd fd(::mkstemp(temp.data()));
     if (!fd) {
         return;
     }

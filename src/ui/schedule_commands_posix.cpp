@@ -1,8 +1,8 @@
 // POSIX: the schedule buttons write or remove the cron entry; "Open Windows Task Scheduler"
 // opens the folder that holds it.
-#include "common/shell.h"
 #include "app/cron_entry.h"
 #include "app/schedule.h"
+#include "common/shell.h"
 #include "ui/schedule_commands.h"
 
 #include <string>
