@@ -1,20 +1,19 @@
-"""Peers and state for check-run tests: a plain loopback SMTP sink (aiosmtpd), the settings that
-point a program at a page and a sink, and the remembered address in the real store (the SQLite
-store natively, Wine's registry under Wine).
+"""Peers and state for check-run tests: a plain loopback SMTP sink (the mail tests' server), the
+settings that point a program at a page and a sink, and the remembered address in the real store
+(the SQLite store natively, Wine's registry under Wine).
 """
 
 from __future__ import annotations
 
-import socket
 import sqlite3
 import subprocess
-import threading
 import time
 from dataclasses import dataclass
 from pathlib import Path
 
 import pytest
-from aiosmtpd.controller import Controller
+
+from smtp_server import SmtpServer, unused_port
 
 WINE_RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run"
 
@@ -33,35 +32,24 @@ class Mail:
         return self.content.decode("latin-1")
 
 
-class _Collect:
-    def __init__(self, sink: "SmtpSink"):
-        self.sink = sink
-
-    async def handle_DATA(self, server, session, envelope):
-        with self.sink._lock:
-            self.sink.mails.append(Mail(envelope.mail_from, list(envelope.rcpt_tos),
-                                        envelope.original_content or envelope.content))
-        return "250 OK"
-
-
 def free_port() -> int:
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A loopback port where nothing listens: SMTP down."""
+    return unused_port()
 
 
 class SmtpSink:
-    """Accepts every message on 127.0.0.1 and keeps it."""
+    """The mail fixture's plain loopback SMTP server, seen as the list of mails it accepted."""
 
     def __init__(self):
-        self.mails: list[Mail] = []
-        self._lock = threading.Lock()
-        self.port = free_port()
-        self._controller = Controller(_Collect(self), hostname="127.0.0.1", port=self.port)
-        self._controller.start()
+        self._server = SmtpServer()
+        self.port = self._server.port
+
+    @property
+    def mails(self) -> list[Mail]:
+        return [Mail(m.mail_from, m.rcpt_tos, m.data) for m in self._server.recorder.messages]
 
     def close(self):
-        self._controller.stop()
+        self._server.close()
 
 
 @pytest.fixture

@@ -49,7 +49,11 @@ def check_once(program, smtp_sink, page_url):
 
 
 @pytest.mark.parametrize("answer,expected", [a[1:] for a in ANSWERS], ids=[a[0] for a in ANSWERS])
-def test_page_answer_becomes_the_address(program, smtp_sink, ip_page, answer, expected):
+def test_page_answer_becomes_the_address(program, smtp_sink, ip_page, answer, expected, request):
+    if program.is_wine and answer.get("redirects", 0) > 5:
+        # Windows reports each redirect to the download's callback, which stops after five;
+        # Wine's URLDownloadToFile keeps that report to itself and follows wininet's own limit.
+        request.applymarker(pytest.mark.xfail(reason="Wine does not report redirects", strict=False))
     ip_page.answer(**answer)
     mailed = check_once(program, smtp_sink, ip_page.url)
     assert ip_page.requests, "the page was asked"
