@@ -127,9 +127,10 @@ TEST_F(DeleteLockedKey, EveryKeyIsGrantedBeforeItsDeletionInTheDeletionsView) {
 
 TEST_F(DeleteLockedKey, DeletionRefusedTwiceEndsWithRegExeAndTheSecondCode) {
     const std::string target = kBase + "\\Target";
-    Create(target);
-    // A denial of deletion to everyone stays ahead of every grant.
-    ASSERT_EQ(SetSddl(target, "D:(D;;0x10000;;;WD)(A;CI;0xF003F;;;WD)"), ERROR_SUCCESS);
+    Create(target + "\\Child");
+    // A denial to everyone stays ahead of every grant: the walk cannot open the key with full
+    // access, so its subkey stays and the key cannot go.
+    ASSERT_EQ(SetSddl(target, "D:(D;;0x2;;;WD)(A;CI;0xF003F;;;WD)"), ERROR_SUCCESS);
 
     testing_support::DebugCapture capture;
     bool notFound = false;
