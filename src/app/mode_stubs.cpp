@@ -3,8 +3,6 @@
 
 namespace modGetExternalIP {
 
-void CheckWanIP() {}
-void RunConfigWindow() {}
 void InstallActions() {}
 void UninstallActions() {}
 

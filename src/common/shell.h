@@ -5,6 +5,9 @@
 
 namespace CommonModule {
 
+// Process-wide switch shown in the wait's trace line; nothing in the program turns it on.
+extern bool bDisableWOW64FSRedirection;
+
 // Runs file with parameters (quoted when the file has a blank). True when the file was found
 // and a start was attempted; says nothing of the started program's success.
 bool ShellX(const std::string& sFile, const std::string& sParameters, bool bWait, int lWindowStyle);

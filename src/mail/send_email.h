@@ -3,6 +3,7 @@
 
 #include "common/vb_error.h"
 
+#include <chrono>
 #include <string>
 
 namespace modSendEmail {
@@ -10,25 +11,32 @@ namespace modSendEmail {
 // The e-mail settings record of section "EmailConfig", with the password in clear.
 struct EmailSettingsRecord {
     std::string SMTPServer;
-    int SMTPPort = 0;
+    std::string SMTPPort; // decimal text, handed on as read
     std::string SMTPUserName;
     std::string SMTPPassword;
     std::string FromEmail;
     std::string ToEmail;
-    bool SMTPAuth = false;
     bool UseSSL = false;
+    bool SMTPAuth = false;
+    std::string Subject;
 };
 
 // The process-wide record that LoadEmailConfig fills.
 extern EmailSettingsRecord EmailSettings;
 
-// Loads EmailSettings from the settings file (starting from a clean record). True when server,
-// port, sender and recipient are all present; an error for a flag that is not a 16-bit number or
-// a password that cannot be decrypted.
+// Loads EmailSettings from section "EmailConfig" of sAppINI, starting from a clean record. True
+// when server, port, sender and recipient are all present. Errors: 13 or 6 for a non-empty flag
+// value that is not a 16-bit number (the fields read before it keep their new values), the error
+// of DecryptText for a password that cannot be decrypted.
 Outcome<bool> LoadEmailConfig();
+
+// The wait for the connection and for each server reply.
+inline constexpr std::chrono::milliseconds kConnectionTimeout{60000};
 
 // Sends the notification for the new address. True when the settings were complete and the
 // message was accepted by the server; false otherwise, with the log lines of the failure.
 bool SendEmail(const std::string& sNewIP);
+// The same with another connection timeout; for tests that need a silent server to give up soon.
+bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout);
 
 } // namespace modSendEmail

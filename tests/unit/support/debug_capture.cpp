@@ -1,26 +1,27 @@
 #include "support/debug_capture.h"
 
-#include "common/dprint.h"
-
 namespace testing_support {
 
 namespace {
-CommonModule::DebugListenerSlot gPrevious;
 void Record(void* context, std::string_view message) {
-    static_cast<std::vector<std::string>*>(context)->emplace_back(message);
+    auto* self = static_cast<DebugCapture*>(context);
+    self->Append(message);
 }
 } // namespace
 
-DebugCapture::DebugCapture() {
-    gPrevious = CommonModule::SetDebugListener({&Record, &messages_});
+// Each capture remembers the listener it replaced, so nested captures unwind in order and the
+// outer one keeps hearing messages after the inner one ends.
+DebugCapture::DebugCapture() : previous_(CommonModule::SetDebugListener({&Record, this})) {}
+
+DebugCapture::~DebugCapture() { CommonModule::SetDebugListener(previous_); }
+
+void DebugCapture::Append(std::string_view message) {
+    messages_.emplace_back(message);
+    if (previous_.listener != nullptr) {
+        previous_.listener(previous_.context, message);
+    }
 }
 
-DebugCapture::~DebugCapture() {
-    CommonModule::SetDebugListener(gPrevious);
-}
-
-const std::vector<std::string>& DebugCapture::Messages() const {
-    return messages_;
-}
+const std::vector<std::string>& DebugCapture::Messages() const { return messages_; }
 
 } // namespace testing_support

@@ -1,0 +1,24 @@
+// Creating and deleting the daily task on this machine, for the install actions, the
+// configuration window's schedule buttons and the uninstall actions.
+//
+// Windows: "schtasks.exe" through ShellX (waiting, hidden) with the command lines of
+// daily_task.h. POSIX: a cron entry file in $ADDRWATCH_CRON_DIR (default /etc/cron.d), named by
+// CronFileName (cron_entry.h).
+#pragma once
+
+#include "app/daily_task.h"
+
+#include <string>
+
+namespace modGetExternalIP {
+
+// Creates the daily task that starts this program at startTime, taken as given. Does not delete
+// first: callers that replace a task delete it before. On POSIX a time that is not hh:mm or
+// hh:mm:ss creates nothing (as the scheduler refuses it), and a failure to write is logged and
+// leaves any earlier entry as it was.
+void CreateScheduleEntry(const std::string& startTime, const std::string& taskName = TaskName);
+
+// Deletes the task of that name; a task that does not exist is not an error.
+void DeleteScheduleEntry(const std::string& taskName = TaskName);
+
+} // namespace modGetExternalIP

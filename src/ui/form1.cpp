@@ -1,0 +1,276 @@
+#include "ui/form1.h"
+
+#include "common/file_checks.h"
+#include "common/shell.h"
+#include "mail/send_email.h"
+#include "monitor/wan_ip.h"
+#include "settings/app_settings.h"
+#include "settings/base85.h"
+#include "settings/ini_file.h"
+#include "ui/schedule_commands.h"
+
+#include <charconv>
+#include <memory>
+#include <string>
+
+namespace ui {
+
+namespace {
+
+constexpr const char* kGeneral = "General";
+constexpr const char* kEmail = "EmailConfig";
+
+std::string Read(const char* section, const char* key) {
+    return CommonModule::ReadINI(CommonModule::sAppINI, section, key);
+}
+
+void Write(const char* section, const char* key, const std::string& value) {
+    CommonModule::WriteINI(CommonModule::sAppINI, section, key, value);
+}
+
+} // namespace
+
+std::string Form1Title() {
+    return "Quillfen - " + CommonModule::AppVersionText("", "");
+}
+
+int ParseCheckState(const std::string& stored) {
+    // A whole number, blanks around it allowed as the language's own conversion allows them.
+    std::size_t first = stored.find_first_not_of(' ');
+    std::size_t last = stored.find_last_not_of(' ');
+    if (first == std::string::npos) {
+        return -1;
+    }
+    const char* begin = stored.data() + first;
+    const char* end = stored.data() + last + 1;
+    if (*begin == '+') {
+        ++begin;
+    }
+    int value = 0;
+    auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || value < kUnchecked || value > kGreyed) {
+        return -1;
+    }
+    return value;
+}
+
+void Form1::Form_Load() {
+    view_.SetTitle(Form1Title());
+    const std::string icon = CommonModule::AppPath() + "applogo.ico";
+    if (!CommonModule::DoesFileExist(icon) || !view_.SetIconFromFile(icon)) {
+        view_.SetIconFromResource("a1");
+    }
+    LoadSettings();
+    HideAllPages();
+    // After LoadSettings, so a stored port stays in the edit field.
+    view_.AddComboItem(comboSMTPPort, "25");
+    view_.AddComboItem(comboSMTPPort, "465");
+    view_.SetVisible(picGeneral, true);
+}
+
+void Form1::HideAllPages() {
+    view_.SetVisible(picGeneral, false);
+    view_.SetVisible(picSMTP, false);
+}
+
+void Form1::lblSideBar_Click(int index) {
+    constexpr ControlId sideBar[] = {lblSideBar0, lblSideBar1};
+    if (index < 0 || index > 1) {
+        return;
+    }
+    for (ControlId label : sideBar) {
+        view_.SetBold(label, false);
+    }
+    view_.SetBold(sideBar[index], true);
+    HideAllPages();
+    view_.SetVisible(index == 0 ? picGeneral : picSMTP, true);
+}
+
+void Form1::lblClose_Click(int index) {
+    if (index == 1) {
+        SaveSettings();
+    }
+    view_.Unload();
+}
+
+void Form1::CloseBox() {
+    view_.Unload();
+}
+
+void Form1::LoadText(ControlId id, const char* section, const char* key, const char* fallback) {
+    const std::string value = Read(section, key);
+    if (!value.empty()) {
+        view_.SetText(id, value);
+    } else if (fallback != nullptr) {
+        view_.SetText(id, fallback);
+    }
+}
+
+void Form1::LoadCheck(ControlId id, const char* section, const char* key, int fallback) {
+    const std::string value = Read(section, key);
+    if (value.empty()) {
+        view_.SetCheckState(id, fallback);
+        return;
+    }
+    // A value that is no state leaves the box as it was.
+    const int state = ParseCheckState(value);
+    if (state >= 0) {
+        view_.SetCheckState(id, state);
+    }
+}
+
+void Form1::LoadSettings() {
+    LoadCheck(chkCreateTask, kGeneral, "CreateTask", kChecked);
+    LoadText(txtScheduledTime, kGeneral, "TaskTime", kDefaultTaskTime);
+    LoadCheck(chkOpenConfig, kGeneral, "RunConfigAfterInstall", kChecked);
+    LoadCheck(chkRunAfterInstall, kGeneral, "RunAfterInstall", kChecked);
+    LoadCheck(chkWebsiteShortcut, kGeneral, "WebsiteShortcut", kChecked);
+    LoadText(txtWebsite, kGeneral, "WebsiteURL", kDefaultWebsite);
+    LoadCheck(chkUninstallShortcut, kGeneral, "UninstallShortcut", kChecked);
+    LoadCheck(chkConfigShortcut, kGeneral, "ConfigShortcut", kChecked);
+    LoadText(txtWhatIsMyIP, kGeneral, "WhatIsMyIP", kDefaultWhatIsMyIP);
+    view_.SetText(txtEmailSubject, Read(kEmail, "Subject"));
+    LoadCheck(chkUseSSL, kEmail, "UseSSL", kUnchecked);
+    LoadCheck(chkSMTPAuth, kEmail, "SMTPAuth", kUnchecked);
+    LoadText(txtFromEmail, kEmail, "FromEmail", nullptr);
+    LoadText(txtToEmail, kEmail, "ToEmail", nullptr);
+    const std::string stored = Read(kEmail, "SMTPPassword");
+    if (!stored.empty()) {
+        // A value that does not decode leaves the box empty.
+        Outcome<std::string> plain = modBase85::DecryptText(stored, modBase85::kPasswordKey);
+        view_.SetText(txtSMTPPassword, plain.ok() ? plain.value() : std::string());
+    }
+    LoadText(txtSMTPUserName, kEmail, "SMTPUserName", nullptr);
+    LoadText(comboSMTPPort, kEmail, "SMTPPort", nullptr);
+    LoadText(txtSMTPServer, kEmail, "SMTPServer", nullptr);
+}
+
+void Form1::WriteText(ControlId id, const char* section, const char* key) {
+    Write(section, key, view_.Text(id));
+}
+
+void Form1::WriteCheck(ControlId id, const char* section, const char* key) {
+    Write(section, key, std::to_string(view_.CheckState(id)));
+}
+
+void Form1::SaveEmailSettings() {
+    WriteText(txtSMTPServer, kEmail, "SMTPServer");
+    WriteText(comboSMTPPort, kEmail, "SMTPPort");
+    WriteText(txtSMTPUserName, kEmail, "SMTPUserName");
+    Write(kEmail, "SMTPPassword",
+          modBase85::EncryptText(view_.Text(txtSMTPPassword), modBase85::kPasswordKey));
+    WriteText(txtFromEmail, kEmail, "FromEmail");
+    WriteText(txtToEmail, kEmail, "ToEmail");
+    WriteCheck(chkSMTPAuth, kEmail, "SMTPAuth");
+    WriteCheck(chkUseSSL, kEmail, "UseSSL");
+    WriteText(txtEmailSubject, kEmail, "Subject");
+}
+
+void Form1::SaveSettings() {
+    SaveEmailSettings();
+    WriteText(txtWhatIsMyIP, kGeneral, "WhatIsMyIP");
+    WriteCheck(chkCreateTask, kGeneral, "CreateTask");
+    WriteText(txtScheduledTime, kGeneral, "TaskTime");
+    WriteCheck(chkUninstallShortcut, kGeneral, "UninstallShortcut");
+    WriteCheck(chkConfigShortcut, kGeneral, "ConfigShortcut");
+    WriteCheck(chkWebsiteShortcut, kGeneral, "WebsiteShortcut");
+    WriteText(txtWebsite, kGeneral, "WebsiteURL");
+    WriteCheck(chkOpenConfig, kGeneral, "RunConfigAfterInstall");
+    WriteCheck(chkRunAfterInstall, kGeneral, "RunAfterInstall");
+}
+
+void Form1::cmdTestEmail_Click() {
+    SaveEmailSettings();
+    const std::string address = modGetExternalIP::GetWanIPDefault();
+    const bool sent = modSendEmail::SendEmail(address);
+    view_.ShowMessage(sent ? "Test email successfully sent!"
+                           : "Failed to send test email, please check your settings.",
+                      kMessageCaption);
+}
+
+void Form1::cmdSchedule_Click(int index) {
+    switch (index) {
+    case 0:
+        // The time as typed now, even empty: the stored TaskTime is not consulted.
+        platform::CreateSchedule(view_.Text(txtScheduledTime));
+        view_.ShowMessage("Schedule Created!", kMessageCaption);
+        break;
+    case 1:
+        platform::DeleteSchedule();
+        view_.ShowMessage("Schedule Deleted!", kMessageCaption);
+        break;
+    case 2:
+        platform::OpenTaskScheduler();
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::Click(ControlId id) {
+    switch (id) {
+    case lblSideBar0:
+    case lblSideBar1:
+        lblSideBar_Click(id - lblSideBar0);
+        break;
+    case lblClose0:
+    case lblClose1:
+        lblClose_Click(id - lblClose0);
+        break;
+    case cmdTestEmail:
+        cmdTestEmail_Click();
+        break;
+    case cmdSchedule0:
+    case cmdSchedule1:
+    case cmdSchedule2:
+        cmdSchedule_Click(id - cmdSchedule0);
+        break;
+    default:
+        break;
+    }
+}
+
+// --- the bridge a renderer talks to ---------------------------------------------------------
+
+namespace {
+// The open window whose events a waiting launch lets run.
+FormView* g_pumpView = nullptr;
+void PumpOpenWindow() {
+    if (g_pumpView != nullptr) {
+        g_pumpView->PumpEvents();
+    }
+}
+} // namespace
+
+void Form1Host::Opened(FormView& view) {
+    form_ = std::make_unique<Form1>(view);
+    g_pumpView = &view;
+    CommonModule::SetWindowEventPump(PumpOpenWindow);
+    form_->Form_Load();
+}
+
+void Form1Host::Clicked(ControlId id) {
+    if (form_ != nullptr) {
+        form_->Click(id);
+    }
+}
+
+void Form1Host::CloseBoxClicked() {
+    if (form_ != nullptr) {
+        form_->CloseBox();
+    }
+}
+
+void Form1Host::Closed() {
+    if (form_ != nullptr) {
+        CommonModule::SetWindowEventPump(nullptr);
+        g_pumpView = nullptr;
+        form_.reset();
+    }
+}
+
+Form1Host::~Form1Host() {
+    Closed();
+}
+
+} // namespace ui

@@ -1,0 +1,15 @@
+// The daily-task commands behind the window's three schedule buttons, per platform: the
+// scheduler tool on Windows, the cron entry on POSIX.
+#pragma once
+
+#include <string>
+
+namespace ui::platform {
+
+// Deletes any task of the program's name, then creates it for startTime as typed.
+void CreateSchedule(const std::string& startTime);
+void DeleteSchedule();
+// Starts the system's task scheduler (or the cron folder) without waiting for it.
+void OpenTaskScheduler();
+
+} // namespace ui::platform

@@ -1,0 +1,147 @@
+"""Peers and state for check-run tests: a plain loopback SMTP sink (aiosmtpd), the settings that
+point a program at a page and a sink, and the remembered address in the real store (the SQLite
+store natively, Wine's registry under Wine).
+"""
+
+from __future__ import annotations
+
+import socket
+import sqlite3
+import subprocess
+import threading
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+from aiosmtpd.controller import Controller
+
+WINE_RUN = Path(__file__).resolve().parents[2] / "scripts" / "wine-run"
+
+KEY = r"HKLM\Software\Quillfen\Addrwatch"
+VALUE = "LastWANIP"
+
+
+@dataclass
+class Mail:
+    mail_from: str
+    rcpt_tos: list[str]
+    content: bytes
+
+    @property
+    def text(self) -> str:
+        return self.content.decode("latin-1")
+
+
+class _Collect:
+    def __init__(self, sink: "SmtpSink"):
+        self.sink = sink
+
+    async def handle_DATA(self, server, session, envelope):
+        with self.sink._lock:
+            self.sink.mails.append(Mail(envelope.mail_from, list(envelope.rcpt_tos),
+                                        envelope.original_content or envelope.content))
+        return "250 OK"
+
+
+def free_port() -> int:
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class SmtpSink:
+    """Accepts every message on 127.0.0.1 and keeps it."""
+
+    def __init__(self):
+        self.mails: list[Mail] = []
+        self._lock = threading.Lock()
+        self.port = free_port()
+        self._controller = Controller(_Collect(self), hostname="127.0.0.1", port=self.port)
+        self._controller.start()
+
+    def close(self):
+        self._controller.stop()
+
+
+@pytest.fixture
+def smtp_sink():
+    sink = SmtpSink()
+    yield sink
+    sink.close()
+
+
+def email_settings(port: int) -> dict[str, str]:
+    return {
+        "SMTPServer": "127.0.0.1",
+        "SMTPPort": str(port),
+        "FromEmail": "addrwatch@example.test",
+        "ToEmail": "owner@example.test",
+        "Subject": "Home",
+        "UseSSL": "0",
+        "SMTPAuth": "0",
+    }
+
+
+def configure(program, page_url: str | None, smtp_port: int) -> None:
+    general = {} if page_url is None else {"WhatIsMyIP": page_url}
+    program.write_ini({"General": general, "EmailConfig": email_settings(smtp_port)})
+
+
+def body_address(mail: Mail) -> str:
+    """The address as the notice reports it (between the fixed lead-in and the footer)."""
+    text = mail.text.replace("\r\n", "\n")
+    lead = "New WAN IP Detected:  "
+    start = text.index(lead) + len(lead)
+    end = text.index("\n\nThis message sent by ", start)
+    return text[start:end]
+
+
+# --- the remembered address ------------------------------------------------------------------
+
+def _wine(program, *args: str) -> subprocess.CompletedProcess:
+    env = program.environment()
+    env["WINEDEBUG"] = "-all"
+    return subprocess.run([str(WINE_RUN), *args], env=env, capture_output=True, timeout=120)
+
+
+def stored_address(program) -> str | None:
+    """LastWANIP as the program would read it, or None when it is absent."""
+    if program.is_wine:
+        out = _wine(program, "reg", "query", KEY, "/v", VALUE).stdout.decode("latin-1")
+        marker = "REG_SZ    "
+        if marker not in out:
+            return None
+        value = out[out.index(marker) + len(marker):]
+        return value[:-4] if value.endswith("\r\n\r\n") else value.rstrip("\r\n")
+    db = program.state_dir / "registry.db"
+    if not db.exists():
+        return None
+    with sqlite3.connect(f"file:{db}?mode=ro", uri=True) as con:
+        row = con.execute("SELECT data FROM vals WHERE lower(name) = lower(?)", (VALUE,)).fetchone()
+    if row is None:
+        return None
+    data = row[0] if isinstance(row[0], bytes) else str(row[0]).encode("latin-1")
+    return data.rstrip(b"\0").decode("latin-1")
+
+
+def forget_address(program) -> None:
+    """A first run: no remembered address (Wine's registry outlives a test; the store does not)."""
+    if program.is_wine:
+        _wine(program, "reg", "delete", KEY, "/f")
+
+
+def wait_until(predicate, timeout: float = 5.0) -> bool:
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return predicate()
+
+
+def configure_text(page_url: str, smtp_port: int) -> bytes:
+    """The settings file for a page and a sink, as bytes (for scripts outside pytest)."""
+    lines = ["[General]", f"WhatIsMyIP={page_url}", "[EmailConfig]"]
+    lines += [f"{k}={v}" for k, v in email_settings(smtp_port).items()]
+    return ("\r\n".join(lines) + "\r\n").encode("latin-1")

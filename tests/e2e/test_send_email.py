@@ -1,0 +1,263 @@
+"""SendEmail against real SMTP servers on loopback, natively and under Wine.
+
+A test-only program (send_email_probe) runs InitAppSettings and SendEmail(address) with the
+settings file beside it and prints the result; its first three messages are the start banner.
+"""
+
+from __future__ import annotations
+
+import base64
+import shutil
+import socket
+import subprocess
+from email import message_from_bytes
+from email.policy import default as default_policy
+
+import pytest
+
+from conftest import BUILD, WINE_RUN
+from smtp_server import RawServer, SmtpServer, LoopbackCa, unused_port
+
+ADDRESS = "203.0.113.7"
+BODY = (b"New WAN IP Detected:  203.0.113.7\r\n\r\n"
+        b"This message sent by Quillfen - Addrwatch   v1.0.1 \r\n")
+TRAP = "\tSendEmail: (Resuming after error)"
+USER, PASSWORD = "watcher", "S3cret pass!"
+KEY = b"4726150"
+
+# Error numbers of the second log line (signed 32-bit, as the log prints them).
+CONNECT_FAILED = -2147220973
+CONNECTION_LOST = -2147220974
+RECIPIENTS_REJECTED = -2147220977
+LOGON_FAILED = -2147220969
+TIMED_OUT = -2147220968
+SECURE_CHANNEL_FAILED = -2147220967
+
+
+def stored_password(password: str) -> str:
+    framed = b"a" + password.encode() + b"a"
+    scrambled = bytes(c ^ KEY[i % len(KEY)] for i, c in enumerate(framed))
+    return (base64.a85encode(scrambled) + b"~>").decode()
+
+
+# --- fixtures ---------------------------------------------------------------------------------
+
+@pytest.fixture(scope="session")
+def test_ca(tmp_path_factory):
+    if not shutil.which("openssl"):
+        pytest.skip("openssl is not installed")
+    ca = LoopbackCa(tmp_path_factory.mktemp("ca"))
+    ca.localhost = ca.server_certificate("localhost", ["localhost"], ["127.0.0.1"])
+    ca.other = ca.server_certificate("other", ["mail.other.test"])
+    return ca
+
+
+@pytest.fixture(scope="session")
+def wine_trusts_test_ca(test_ca, wine_prefix):
+    """Puts the test CA into the machine's root store of the run's Wine prefix, once."""
+    helper = BUILD / "win64" / "trust_test_ca.exe"
+    env = {"WINEPREFIX": str(wine_prefix), "PATH": "/usr/bin:/bin"}
+    proc = subprocess.run([str(WINE_RUN), str(helper), "Z:" + str(test_ca.cert).replace("/", "\\")],
+                          env=env, capture_output=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr.decode("latin-1")
+
+
+class Probe:
+    def __init__(self, program, ca):
+        self.program = program
+        self.ca = ca
+        probe = BUILD / program.target / ("send_email_probe" + program.exe.suffix)
+        if not probe.exists():
+            pytest.fail(f"{probe} is missing: build the {program.target} preset first")
+        program.exe.unlink()
+        program.exe = program.folder / probe.name
+        program.name = "send_email_probe"
+        shutil.copy2(probe, program.exe)
+
+    def settings(self, port, **keys):
+        values = {"SMTPServer": "localhost", "SMTPPort": str(port), "FromEmail": "watch@example.test",
+                  "ToEmail": "owner@example.test", "Subject": "Home router", "UseSSL": "0",
+                  "SMTPAuth": "0"}
+        values.update({k: v for k, v in keys.items() if v is not None})
+        for k in [k for k, v in keys.items() if v is None]:
+            values.pop(k, None)
+        self.program.write_ini({"EmailConfig": values})
+
+    def send(self, timeout_ms: int | None = None):
+        args = [ADDRESS] + ([str(timeout_ms)] if timeout_ms else [])
+        env = {"SSL_CERT_FILE": str(self.ca.cert)} if not self.program.is_wine else {}
+        result = self.program.run(*args, env=env)
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.strip() in ("True", "False"), result.stdout
+        result.sent = result.stdout.strip() == "True"
+        result.log = result.messages[3:]  # after the start banner
+        return result
+
+
+@pytest.fixture
+def probe(program, test_ca, request):
+    if program.is_wine:
+        request.getfixturevalue("wine_trusts_test_ca")
+    return Probe(program, test_ca)
+
+
+@pytest.fixture
+def servers():
+    started = []
+
+    def start(factory, *args, **kwargs):
+        server = factory(*args, **kwargs)
+        started.append(server)
+        return server
+
+    yield start
+    for s in started:
+        s.close()
+
+
+def assert_failure(result, number, description_start):
+    assert result.sent is False
+    assert len(result.log) == 2, result.log
+    assert result.log[0] == TRAP
+    assert result.log[1].startswith(f"\t\t- VB Error: {number} {description_start}"), result.log[1]
+    assert PASSWORD not in "".join(result.messages)
+    assert base64.b64encode(PASSWORD.encode()).decode() not in "".join(result.messages)
+
+
+def parse(received):
+    unstuffed = b"\r\n".join(l[1:] if l.startswith(b".") else l
+                             for l in received.data.split(b"\r\n"))
+    return message_from_bytes(unstuffed, policy=default_policy)
+
+
+# --- delivery ---------------------------------------------------------------------------------
+
+def test_tls_with_auth_delivers_exactly_the_notification(probe, servers):
+    server = servers(SmtpServer, certificate=probe.ca.localhost, credentials=(USER, PASSWORD),
+                     mechanisms=("PLAIN",))
+    probe.settings(server.port, UseSSL="1", SMTPAuth="1", SMTPUserName=USER,
+                   SMTPPassword=stored_password(PASSWORD),
+                   ToEmail="Owner <owner@example.test>, second@example.test")
+    result = probe.send()
+    assert result.sent is True
+    assert result.log == []
+    rec = server.recorder
+    assert rec.auth_attempts == [("PLAIN", USER)]
+    assert len(rec.messages) == 1
+    m = rec.messages[0]
+    assert m.mail_from == "watch@example.test"
+    assert m.rcpt_tos == ["owner@example.test", "second@example.test"]
+    header_block, body = m.data.split(b"\r\n\r\n", 1)
+    assert body == BODY
+    msg = parse(m)
+    assert msg["To"] == "Owner <owner@example.test>, second@example.test"
+    assert msg["From"] == "watch@example.test"
+    assert msg["Subject"] == "Home router - IP Change Notification"
+    assert msg["MIME-Version"] == "1.0"
+    charset = "windows-1252" if probe.program.is_wine else "UTF-8"
+    headers = header_block.split(b"\r\n")
+    assert f"Content-Type: text/plain; charset={charset}".encode() in headers
+    assert b"Content-Transfer-Encoding: 7bit" in headers
+    assert [h.split(b":")[0] for h in headers] == [
+        b"Date", b"From", b"To", b"Subject", b"Message-ID", b"MIME-Version", b"Content-Type",
+        b"Content-Transfer-Encoding"]
+    assert msg["Date"].datetime is not None and msg["Message-ID"].startswith("<")
+    assert all(len(line) <= 998 for line in m.data.split(b"\r\n"))
+
+
+def test_plain_delivery_with_auth_login_and_the_computer_name_as_subject(probe, servers):
+    server = servers(SmtpServer, credentials=(USER, PASSWORD), mechanisms=("LOGIN",))
+    probe.settings(server.port, SMTPAuth="1", SMTPUserName=USER,
+                   SMTPPassword=stored_password(PASSWORD), Subject=None)
+    # Wine sets the variable itself, from the host name; natively the test chooses it.
+    name = socket.gethostname().split(".")[0].upper()[:15] if probe.program.is_wine else "DESK-42"
+    env = {} if probe.program.is_wine else {"computername": name}
+    result = probe.program.run(ADDRESS, env=env)
+    assert result.stdout.strip() == "True", result.messages
+    assert result.messages[3:] == []
+    assert server.recorder.auth_attempts == [("LOGIN", USER)]
+    msg = parse(server.recorder.messages[0])
+    assert msg["Subject"] == f"{name} - IP Change Notification"
+    assert server.recorder.messages[0].data.split(b"\r\n\r\n", 1)[1] == BODY
+
+
+def test_wrong_password_is_refused_and_never_logged(probe, servers):
+    for mechanism in ("PLAIN", "LOGIN"):
+        server = servers(SmtpServer, certificate=probe.ca.localhost, credentials=(USER, "other"),
+                         mechanisms=(mechanism,))
+        probe.settings(server.port, UseSSL="1", SMTPAuth="1", SMTPUserName=USER,
+                       SMTPPassword=stored_password(PASSWORD))
+        result = probe.send()
+        assert_failure(result, LOGON_FAILED, "The server rejected the logon attempt. "
+                       "The server response was: 535 5.7.8 Authentication credentials invalid")
+        assert server.recorder.messages == [] and server.recorder.mail_commands == []
+
+
+def test_smuggled_commands_stay_inside_one_message(probe, servers):
+    server = servers(SmtpServer)
+    probe.settings(server.port)
+    result = probe.program.run("a\n.\nMAIL FROM:<x@y>\n",
+                               env={"SSL_CERT_FILE": str(probe.ca.cert)})
+    assert result.stdout.strip() == "True", result.messages
+    rec = server.recorder
+    assert rec.mail_commands == ["watch@example.test"]
+    assert len(rec.messages) == 1
+    body = rec.messages[0].data.split(b"\r\n\r\n", 1)[1]
+    assert body.startswith(b"New WAN IP Detected:  a\r\n..\r\nMAIL FROM:<x@y>\r\n\r\n\r\n")
+    assert parse(rec.messages[0]).get_content().startswith(
+        "New WAN IP Detected:  a\r\n.\r\nMAIL FROM:<x@y>\r\n")
+
+
+# --- failures -----------------------------------------------------------------------------------
+
+def test_refused_recipient(probe, servers):
+    server = servers(SmtpServer, refuse_rcpt=True)
+    probe.settings(server.port)
+    assert_failure(probe.send(), RECIPIENTS_REJECTED,
+                   "The server rejected one or more recipient addresses. "
+                   "The server response was: 550 5.1.1 No such user here")
+    assert server.recorder.messages == []
+
+
+def test_server_closing_after_the_greeting(probe, servers):
+    server = servers(RawServer, b"220 mail.test ESMTP\r\n")
+    probe.settings(server.port)
+    assert_failure(probe.send(), CONNECTION_LOST, "The transport lost its connection")
+
+
+def test_silent_server_ends_at_the_timeout(probe, servers):
+    server = servers(RawServer, None)
+    probe.settings(server.port)
+    assert_failure(probe.send(timeout_ms=1500), TIMED_OUT, "The server did not answer in time.")
+    assert server.accepted == 1
+
+
+def test_unreachable_server_gives_one_pair_of_lines(probe):
+    probe.settings(unused_port(), SMTPServer="127.0.0.1")
+    assert_failure(probe.send(), CONNECT_FAILED, "The transport failed to connect to the server.")
+
+
+@pytest.mark.parametrize("which", ["other host", "untrusted issuer", "impostor of the test CA"])
+def test_certificate_not_for_this_server_is_refused(probe, servers, tmp_path, which):
+    if which == "other host":
+        certificate = probe.ca.other
+    else:
+        # The impostor has the trusted CA's name but not its key.
+        name = "Stranger CA" if which == "untrusted issuer" else "Addrwatch Test CA"
+        certificate = LoopbackCa(tmp_path / "stranger", name).server_certificate(
+            "localhost", ["localhost"], ["127.0.0.1"])
+    server = servers(SmtpServer, certificate=certificate, credentials=(USER, PASSWORD))
+    probe.settings(server.port, UseSSL="1", SMTPAuth="1", SMTPUserName=USER,
+                   SMTPPassword=stored_password(PASSWORD))
+    assert_failure(probe.send(), SECURE_CHANNEL_FAILED,
+                   "The secure connection to the server failed: "
+                   "the server's certificate was not accepted")
+    assert server.recorder.auth_attempts == [] and server.recorder.messages == []
+
+
+def test_incomplete_settings_send_nothing_and_log_nothing(probe, servers):
+    server = servers(SmtpServer)
+    probe.settings(server.port, ToEmail=None)
+    result = probe.send()
+    assert result.sent is False and result.log == []
+    assert server.recorder.wire == b""

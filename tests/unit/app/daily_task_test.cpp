@@ -1,0 +1,93 @@
+#include "app/cron_entry.h"
+#include "app/daily_task.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace modGetExternalIP;
+
+TEST(DailyTask, DeleteLine) {
+    EXPECT_STREQ(TaskName, "Quillfen - Addrwatch");
+    EXPECT_EQ(DeleteTaskParameters(TaskName), "/delete /f /tn \"Quillfen - Addrwatch\"");
+    EXPECT_EQ(DeleteTaskParameters("Addrwatch"), "/delete /f /tn \"Addrwatch\"");
+}
+
+TEST(DailyTask, CreateLines) {
+    struct Case {
+        const char* time;
+        const char* path;
+        bool vista;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"10:00:00", "C:\\Addrwatch\\addrwatch.exe", true,
+         "/create /ru system /sc DAILY /st 10:00:00 /rl highest /f /tn \"Quillfen - Addrwatch\" "
+         "/tr \"\\\"C:\\Addrwatch\\addrwatch.exe\\\""},
+        {"10:00:00", "C:\\Addrwatch\\addrwatch.exe", false,
+         "/create /ru system /sc DAILY /st 10:00:00 /tn \"Quillfen - Addrwatch\" "
+         "/tr \"\\\"C:\\Addrwatch\\addrwatch.exe\\\""},
+        {"07:30:00", "C:\\Program Files\\Quillfen\\addrwatch.exe", true,
+         "/create /ru system /sc DAILY /st 07:30:00 /rl highest /f /tn \"Quillfen - Addrwatch\" "
+         "/tr \"\\\"C:\\Program Files\\Quillfen\\addrwatch.exe\\\""},
+        // Not a time, or nothing at all: handed on unchanged for the scheduler to refuse.
+        {"half past ten", "C:\\A\\addrwatch.exe", false,
+         "/create /ru system /sc DAILY /st half past ten /tn \"Quillfen - Addrwatch\" "
+         "/tr \"\\\"C:\\A\\addrwatch.exe\\\""},
+        {"", "C:\\A\\addrwatch.exe", true,
+         "/create /ru system /sc DAILY /st  /rl highest /f /tn \"Quillfen - Addrwatch\" "
+         "/tr \"\\\"C:\\A\\addrwatch.exe\\\""},
+    };
+    for (const auto& c : cases) {
+        const std::string line = CreateTaskParameters(c.time, TaskName, c.path, c.vista);
+        EXPECT_EQ(line, c.expected);
+        // The action's opening quote is never closed.
+        EXPECT_EQ(std::count(line.begin(), line.end(), '"'), 5) << line;
+    }
+}
+
+TEST(CronEntry, FileNameFromTaskName) {
+    EXPECT_EQ(CronFileName("Quillfen - Addrwatch"), "quillfen-addrwatch");
+    EXPECT_EQ(CronFileName("Addrwatch"), "addrwatch");
+    EXPECT_EQ(CronFileName(" My.Task_2 "), "my-task-2");
+}
+
+TEST(CronEntry, Text) {
+    const std::string exe = "/opt/addrwatch/addrwatch";
+    struct Case {
+        const char* time;
+        std::string path;
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"10:00:00", exe, "0 10 * * * root '/opt/addrwatch/addrwatch'\n"},
+        {"07:30:00", exe, "30 7 * * * root '/opt/addrwatch/addrwatch'\n"},
+        {"07:30", exe, "30 7 * * * root '/opt/addrwatch/addrwatch'\n"},
+        {"23:59:59", exe, "59 23 * * * root '/opt/addrwatch/addrwatch'\n"},
+        {"00:00", exe, "0 0 * * * root '/opt/addrwatch/addrwatch'\n"},
+        // The path is one shell word whatever it holds; cron's "%" is escaped.
+        {"10:00", "/opt/my apps/addrwatch", "0 10 * * * root '/opt/my apps/addrwatch'\n"},
+        {"10:00", "/opt/it's/addrwatch", "0 10 * * * root '/opt/it'\\''s/addrwatch'\n"},
+        {"10:00", "/opt/100%/a$b", "0 10 * * * root '/opt/100\\%/a$b'\n"},
+        // Not a scheduler time.
+        {"24:00", exe, std::nullopt},
+        {"07:60", exe, std::nullopt},
+        {"07:30:60", exe, std::nullopt},
+        {"7:30", exe, std::nullopt},
+        {"07:30:0", exe, std::nullopt},
+        {" 07:30", exe, std::nullopt},
+        {"07:30:00 ", exe, std::nullopt},
+        {"07-30", exe, std::nullopt},
+        {"soon", exe, std::nullopt},
+        {"", exe, std::nullopt},
+        // A path that cannot be one line of the file.
+        {"10:00", "", std::nullopt},
+        {"10:00", "/opt/a\nb", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CronEntryText(c.time, c.path), c.expected) << c.time << " " << c.path;
+    }
+}
+
+} // namespace

@@ -1,0 +1,244 @@
+// The SMTP conversation, driven by a scripted transport: replies, refusals, AUTH choice,
+// envelope, DATA framing. Real servers on loopback are the end-to-end tests' part.
+#include "mail/smtp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+
+using namespace modSendEmail;
+
+namespace {
+
+// Serves the scripted server output one chunk per Read; "" closes, "TIMEOUT" times out.
+class ScriptedTransport final : public SmtpTransport {
+public:
+    explicit ScriptedTransport(std::deque<std::string> script) : script_(std::move(script)) {}
+    Failure Connect(const std::string& host, const std::string& port, bool tls, Deadline) override {
+        connected = host + ":" + port + (tls ? " tls" : "");
+        return std::nullopt;
+    }
+    Outcome<std::size_t> Read(char* buffer, std::size_t size, Deadline) override {
+        if (script_.empty() || script_.front().empty()) {
+            return std::size_t{0};
+        }
+        if (script_.front() == "TIMEOUT") {
+            return VbError{smtp_errors::kTimedOut, "The server did not answer in time."};
+        }
+        const std::string& chunk = script_.front();
+        const std::size_t n = std::min(size, chunk.size() - offset_);
+        chunk.copy(buffer, n, offset_);
+        offset_ += n;
+        if (offset_ == chunk.size()) {
+            script_.pop_front();
+            offset_ = 0;
+        }
+        return n;
+    }
+    Failure Write(std::string_view data, Deadline) override {
+        sent += data;
+        return std::nullopt;
+    }
+    std::string LocalHostName() override { return "client\r\nRSET"; }
+
+    std::string connected;
+    std::string sent;
+
+private:
+    std::deque<std::string> script_;
+    std::size_t offset_ = 0;
+};
+
+NotificationMessage Message() {
+    NotificationMessage m;
+    m.To = "Ann <a@x.test>, b@y.test";
+    m.From = "w@x.test";
+    m.Subject = "S - IP Change Notification";
+    m.TextBody = "a\n.\nMAIL FROM:<x@y>\n";
+    return m;
+}
+
+SmtpConfig Config(bool auth) {
+    SmtpConfig c;
+    c.server = "mail.test";
+    c.port = "25";
+    c.authenticate = auth;
+    c.userName = "user";
+    c.password = "Secret!pw";
+    return c;
+}
+
+// The client's lines, with the DATA payload cut out.
+std::vector<std::string> Commands(const std::string& sent) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    bool inData = false;
+    for (std::size_t at; (at = sent.find("\r\n", start)) != std::string::npos; start = at + 2) {
+        const std::string line = sent.substr(start, at - start);
+        if (inData) {
+            inData = line != ".";
+            if (!inData) {
+                out.push_back("<data>");
+            }
+            continue;
+        }
+        out.push_back(line);
+        inData = line == "DATA";
+    }
+    return out;
+}
+
+const char* kGreeting = "220 mail.test ESMTP\r\n";
+const char* kOk = "250 OK\r\n";
+
+} // namespace
+
+TEST(SmtpReplyParser, SingleMultiLineSplitAndMalformed) {
+    SmtpReplyParser p;
+    EXPECT_EQ(p.Feed("250-mail.test\r\n250-AUTH PLAIN"), SmtpReplyParser::State::NeedMore);
+    EXPECT_EQ(p.Feed(" LOGIN\r\n250 SIZE\r\n354 next"), SmtpReplyParser::State::Complete);
+    SmtpReply r = p.Take();
+    EXPECT_EQ(r.code, 250);
+    EXPECT_EQ(r.lines, (std::vector<std::string>{"mail.test", "AUTH PLAIN LOGIN", "SIZE"}));
+    EXPECT_EQ(p.Feed("\n"), SmtpReplyParser::State::Complete); // bare LF accepted
+    EXPECT_EQ(p.Take().code, 354);
+    EXPECT_EQ(p.Feed("250\r\n"), SmtpReplyParser::State::Complete);
+    EXPECT_EQ(p.Take().lines, std::vector<std::string>{""});
+
+    for (const char* bad : {"hello\r\n", "25 x\r\n", "250x\r\n", "250-a\r\n251 b\r\n"}) {
+        SmtpReplyParser q;
+        EXPECT_EQ(q.Feed(bad), SmtpReplyParser::State::Malformed) << bad;
+    }
+    SmtpReplyParser endless;
+    EXPECT_EQ(endless.Feed(std::string(70000, 'a')), SmtpReplyParser::State::Malformed);
+}
+
+TEST(SendSmtpMessage, PlainDeliveryCommandsAndDataFraming) {
+    ScriptedTransport t({kGreeting, "250-mail.test\r\n250 AUTH PLAIN\r\n", kOk, kOk, kOk,
+                         "354 go\r\n", kOk, "221 bye\r\n"});
+    ASSERT_FALSE(SendSmtpMessage(Config(false), Message(), t).has_value());
+    EXPECT_EQ(t.connected, "mail.test:25");
+    const std::vector<std::string> expected = {"EHLO clientRSET",
+                                               "MAIL FROM:<w@x.test>",
+                                               "RCPT TO:<a@x.test>",
+                                               "RCPT TO:<b@y.test>",
+                                               "DATA",
+                                               "<data>",
+                                               "QUIT"};
+    EXPECT_EQ(Commands(t.sent), expected);
+    // The body's lone dot is stuffed and the fake command stays inside the message.
+    EXPECT_NE(t.sent.find("\r\n\r\na\r\n..\r\nMAIL FROM:<x@y>\r\n.\r\nQUIT\r\n"),
+              std::string::npos);
+    EXPECT_EQ(t.sent.find("AUTH"), std::string::npos);
+}
+
+TEST(SendSmtpMessage, AuthenticationFollowsTheOffer) {
+    struct Case {
+        const char* ehlo;
+        std::vector<std::string> serverAuth;
+        std::vector<std::string> expectedAuth;
+    } cases[] = {
+        {"250-m\r\n250 AUTH LOGIN PLAIN\r\n", {"235 ok\r\n"}, {"AUTH PLAIN AHVzZXIAU2VjcmV0IXB3"}},
+        {"250-m\r\n250-AUTH=LOGIN\r\n250 8BITMIME\r\n",
+         {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"},
+         {"AUTH LOGIN", "dXNlcg==", "U2VjcmV0IXB3"}},
+    };
+    for (const auto& c : cases) {
+        std::deque<std::string> script{kGreeting, c.ehlo};
+        script.insert(script.end(), c.serverAuth.begin(), c.serverAuth.end());
+        script.insert(script.end(), {kOk, kOk, kOk, "354 go\r\n", kOk, "221 bye\r\n"});
+        ScriptedTransport t(script);
+        ASSERT_FALSE(SendSmtpMessage(Config(true), Message(), t).has_value()) << c.ehlo;
+        const std::vector<std::string> commands = Commands(t.sent);
+        const std::vector<std::string> auth(commands.begin() + 1,
+                                            commands.begin() + 1 + long(c.expectedAuth.size()));
+        EXPECT_EQ(auth, c.expectedAuth);
+        EXPECT_EQ(commands[1 + c.expectedAuth.size()], "MAIL FROM:<w@x.test>");
+    }
+}
+
+TEST(SendSmtpMessage, FailuresCarryANumberAndTheServerText) {
+    struct Case {
+        const char* name;
+        bool auth;
+        std::deque<std::string> script;
+        long number;
+        const char* description;
+    } cases[] = {
+        {"closed after greeting",
+         false,
+         {kGreeting, ""},
+         smtp_errors::kConnectionLost,
+         "The transport lost its connection to the server."},
+        {"silent",
+         false,
+         {"TIMEOUT"},
+         smtp_errors::kTimedOut,
+         "The server did not answer in time."},
+        {"busy",
+         false,
+         {"421 busy\r\n"},
+         smtp_errors::kConnectFailed,
+         "The server refused the session. The server response was: 421 busy"},
+        {"not smtp",
+         false,
+         {"HTTP/1.1 400\r\n"},
+         smtp_errors::kSendFailed,
+         "The server's reply is not SMTP: HTTP/1.1 400"},
+        {"rcpt refused",
+         false,
+         {kGreeting, kOk, kOk, "550-no such\r\n550 user\x07\r\n"},
+         smtp_errors::kRecipientsRejected,
+         "The server rejected one or more recipient addresses. The server response was: 550 "
+         "no such user?"},
+        {"sender refused",
+         false,
+         {kGreeting, kOk, "451 4.3.0 try later\r\n"},
+         smtp_errors::kSenderRejected,
+         "The server rejected the sender address. The server response was: 451 4.3.0 try later"},
+        {"data refused",
+         false,
+         {kGreeting, kOk, kOk, kOk, kOk, "354 go\r\n", "554 5.7.1 spam\r\n"},
+         smtp_errors::kSendFailed,
+         "The server refused the message. The server response was: 554 5.7.1 spam"},
+        {"wrong password",
+         true,
+         {kGreeting, "250 AUTH PLAIN\r\n", "535 5.7.8 Authentication credentials invalid\r\n"},
+         smtp_errors::kLogonFailed,
+         "The server rejected the logon attempt. The server response was: 535 5.7.8 "
+         "Authentication credentials invalid"},
+        {"no auth offered",
+         true,
+         {kGreeting, kOk},
+         smtp_errors::kLogonFailed,
+         "The server offers no supported authentication method (PLAIN, LOGIN)."},
+        {"helo refused",
+         false,
+         {kGreeting, "502 no\r\n", "502 no either\r\n"},
+         smtp_errors::kSendFailed,
+         "The server refused the greeting. The server response was: 502 no either"},
+    };
+    for (auto& c : cases) {
+        ScriptedTransport t(c.script);
+        const Failure f = SendSmtpMessage(Config(c.auth), Message(), t);
+        ASSERT_TRUE(f.has_value()) << c.name;
+        EXPECT_EQ(f->number, c.number) << c.name;
+        EXPECT_EQ(f->description, c.description) << c.name;
+        EXPECT_EQ(f->description.find("Secret"), std::string::npos);
+    }
+}
+
+TEST(SendSmtpMessage, HeloFallbackAndUnsafeEnvelopeAddresses) {
+    ScriptedTransport helo({kGreeting, "500 what\r\n", kOk, kOk, kOk, kOk, "354 go\r\n", kOk, ""});
+    ASSERT_FALSE(SendSmtpMessage(Config(false), Message(), helo).has_value());
+    EXPECT_EQ(Commands(helo.sent)[1], "HELO clientRSET");
+
+    NotificationMessage m = Message();
+    m.To = "a@x.test, b c@y.test";
+    ScriptedTransport unsafe({kGreeting});
+    const Failure f = SendSmtpMessage(Config(false), m, unsafe);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_EQ(f->number, smtp_errors::kRecipientsRejected);
+    EXPECT_TRUE(unsafe.connected.empty()) << "nothing is sent for an address that is not safe";
+}

@@ -1,0 +1,64 @@
+// The POSIX download's second road: with a proxy in the environment (or a redirect to https)
+// libcurl does the fetch, under the same bounds and rules.
+#include "common/file_checks.h"
+#include "monitor/page_download.h"
+#include "support/loopback_http_server.h"
+#include "support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using testing_support::LoopbackHttpServer;
+
+namespace {
+
+class ProxyVariable {
+public:
+    explicit ProxyVariable(const std::string& value) { ::setenv("http_proxy", value.c_str(), 1); }
+    ~ProxyVariable() { ::unsetenv("http_proxy"); }
+    ProxyVariable(const ProxyVariable&) = delete;
+    ProxyVariable& operator=(const ProxyVariable&) = delete;
+};
+
+} // namespace
+
+TEST(DownloadPageToFilePosix, ProxyFromTheEnvironmentIsUsedWithTheSameBounds) {
+    testing_support::TempFolder folder;
+    const std::string target = folder.File("WAN.IP");
+    const platform::DownloadBounds shortBounds{std::chrono::milliseconds(1500), 1024};
+    LoopbackHttpServer proxy;
+    const ProxyVariable variable("http://127.0.0.1:" + std::to_string(proxy.Port()));
+    // The page's host does not exist: only the proxy can answer.
+    const std::string page = "http://ipcheck.invalid/IPCheck.php";
+
+    proxy.RespondText("203.0.113.7\r\n");
+    EXPECT_TRUE(platform::DownloadPageToFile(page, target, shortBounds));
+    EXPECT_EQ(folder.Read("WAN.IP"), "203.0.113.7\r\n");
+    EXPECT_EQ(proxy.Requests(), 1);
+
+    proxy.Respond(LoopbackHttpServer::Mode::Stall, "");
+    EXPECT_FALSE(platform::DownloadPageToFile(page, target, shortBounds));
+    EXPECT_FALSE(CommonModule::DoesFileExist(target));
+
+    proxy.RespondText(std::string(1025, 'a'));
+    EXPECT_FALSE(platform::DownloadPageToFile(page, target, shortBounds));
+    EXPECT_FALSE(CommonModule::DoesFileExist(target));
+}
+
+TEST(DownloadPageToFilePosix, RedirectToHttpsIsHandedToLibcurl) {
+    testing_support::TempFolder folder;
+    const std::string target = folder.File("WAN.IP");
+    LoopbackHttpServer page;
+    LoopbackHttpServer plainText; // not a TLS server: the handshake fails
+    plainText.RespondText("203.0.113.7\r\n");
+    const std::string https = "https" + plainText.Url().substr(4);
+    page.Respond(LoopbackHttpServer::Mode::Reply,
+                 "HTTP/1.1 302 Found\r\nLocation: " + https +
+                     "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    const platform::DownloadBounds shortBounds{std::chrono::milliseconds(1500), 1024};
+    EXPECT_FALSE(platform::DownloadPageToFile(page.Url(), target, shortBounds));
+    EXPECT_FALSE(CommonModule::DoesFileExist(target));
+    // libcurl starts again from the page, so the page is asked twice.
+    EXPECT_EQ(page.Requests(), 2);
+}
