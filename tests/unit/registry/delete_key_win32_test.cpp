@@ -138,10 +138,13 @@ TEST_F(DeleteLockedKey, DeletionRefusedTwiceEndsWithRegExeAndTheSecondCode) {
     EXPECT_FALSE(notFound);
 
     std::vector<std::string> lines;
+    // fDeleteKey's own lines (the launcher and the grants report too).
     for (const std::string& m : capture.Messages()) {
-        if (m.rfind("\tmodRegistry\\fDeleteKey", 0) == 0 || m.rfind("\t\t", 0) == 0) {
-            if (m != "\t\t- result: False") {
+        for (const char* prefix : {"\tmodRegistry\\fDeleteKey", "\t\tKey:  ", "\t\t- Attempting",
+                                   "\t\tcmd:  ", "\t\t- Key: ", "\t\t- lResult"}) {
+            if (m.rfind(prefix, 0) == 0) {
                 lines.push_back(m);
+                break;
             }
         }
     }
