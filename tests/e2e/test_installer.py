@@ -16,8 +16,9 @@ import pytest
 
 from check_run_servers import (KEY, _wine, email_settings, forget_address, smtp_sink,  # noqa: F401
                                stored_address)
-from conftest import BUILD, Result, parse_messages
+from conftest import BUILD, WINE_RUN, Result, parse_messages
 from ip_page import ip_page  # noqa: F401
+from window_support import xvfb  # noqa: F401
 
 TASK = "Quillfen - Addrwatch"
 RECORDER = BUILD / "win64" / "tests" / "schtasks_recorder.exe"
@@ -36,6 +37,8 @@ class Scheduler:
             if not RECORDER.exists():
                 pytest.fail(f"{RECORDER} is missing: build the win64 preset first")
             shutil.copy2(RECORDER, program.folder / "schtasks.exe")
+        else:
+            program.cron_dir.mkdir(exist_ok=True)  # as /etc/cron.d is there on a real system
 
     def commands(self) -> list[str]:
         log = self.program.folder / "schtasks.log"
@@ -73,29 +76,34 @@ def write_settings(program, general: dict[str, str] | None, page_url: str, smtp_
     program.write_ini(sections)
 
 
-def run_with_driver(program, switch: str, steps: list[str]) -> Result:
-    """Runs the hook under Wine while the window driver takes the given steps in its window."""
-    hook = subprocess.Popen(program.command([switch]), cwd=program.folder,
-                            env=program.environment(), stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
-    try:
-        driver = subprocess.run(program.command([])[:1] + [str(DRIVER), *steps],
-                                env=program.environment(), capture_output=True, timeout=60)
-        out, err = hook.communicate(timeout=120)
-    finally:
-        if hook.poll() is None:
-            hook.kill()
-            hook.communicate()
-    assert driver.returncode == 0, driver.stdout
-    stderr = err.decode("latin-1")
-    return Result(hook.returncode, out.decode("latin-1"), stderr,
+def run_with_driver(program, display: str, switch: str, steps: list[str]) -> Result:
+    """Runs the hook under Wine on the display while the driver works its window."""
+    env = program.environment({"DISPLAY": display})
+    # Files, not pipes: Wine's helper processes that outlive the hook would hold a pipe open.
+    out_path, err_path = program.folder / "hook.out", program.folder / "hook.err"
+    with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        hook = subprocess.Popen(program.command([switch]), cwd=program.folder, env=env,
+                                stdout=out, stderr=err)
+        try:
+            with open(program.folder / "driver.out", "wb") as sink:
+                driver = subprocess.run([str(WINE_RUN), str(DRIVER), *steps], env=env,
+                                        stdout=sink, stderr=subprocess.STDOUT, timeout=120)
+            hook.wait(timeout=120)
+        finally:
+            if hook.poll() is None:
+                hook.kill()
+                hook.wait()
+    assert driver.returncode == 0, (program.folder / "driver.out").read_text("latin-1")
+    stderr = err_path.read_text("latin-1")
+    return Result(hook.returncode, out_path.read_text("latin-1"), stderr,
                   parse_messages(program.target, stderr))
 
 
-def run_hook(program, switch: str, window: bool) -> Result:
+def run_hook(program, request, switch: str, window: bool) -> Result:
     """Runs the hook; where the window opens under Wine, the driver closes it."""
     if window and program.is_wine:
-        return run_with_driver(program, switch, ["wait", "close", "gone"])
+        display = request.getfixturevalue("xvfb")
+        return run_with_driver(program, display, switch, ["wait", "close", "gone"])
     return program.run(switch, env=NO_DISPLAY)
 
 
@@ -119,14 +127,14 @@ INSTALL_CASES = {
 
 
 @pytest.mark.parametrize("case", list(INSTALL_CASES))
-def test_installer_follows_the_general_keys(case, program, smtp_sink, ip_page):
+def test_installer_follows_the_general_keys(case, program, smtp_sink, ip_page, request):
     general, task, window, check = INSTALL_CASES[case]
     forget_address(program)
     ip_page.answer(ADDRESS + "\r\n")
     write_settings(program, general, ip_page.url, smtp_sink.port)
     scheduler = Scheduler(program)
 
-    result = run_hook(program, "/installer", window)
+    result = run_hook(program, request, "/installer", window)
 
     assert result.returncode == 0
     assert result.stdout == ""
@@ -185,14 +193,16 @@ def test_uninstaller_on_a_clean_machine_finds_nothing_and_succeeds(program):
     assert not key_exists(program)
 
 
-def test_run_after_install_ticked_in_the_window_runs_the_check(program, smtp_sink, ip_page):
+def test_run_after_install_ticked_in_the_window_runs_the_check(program, smtp_sink, ip_page,
+                                                              request):
     if not program.is_wine:
         pytest.skip("the Qt window is driven by the window tests; here it has no display")
     forget_address(program)
     ip_page.answer(ADDRESS + "\r\n")
     write_settings(program, {"RunAfterInstall": "0"}, ip_page.url, smtp_sink.port)
     # Tick "Run Addrwatch after install", then "Save && Close".
-    result = run_with_driver(program, "/installer", ["wait", "click:210", "label:105", "gone"])
+    result = run_with_driver(program, request.getfixturevalue("xvfb"), "/installer",
+                             ["wait", "click:210", "label:105", "gone"])
     assert result.returncode == 0
     assert len(smtp_sink.mails) == 1
     assert stored_address(program) == ADDRESS
