@@ -3,7 +3,5 @@
 
 namespace modGetExternalIP {
 
-void InstallActions() {}
-void UninstallActions() {}
 
 } // namespace modGetExternalIP

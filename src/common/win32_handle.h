@@ -45,7 +45,18 @@ inline void CloseRegistryKey(HKEY k) {
     ::RegCloseKey(k);
 }
 
+inline void FreeLocalMemory(HLOCAL m) {
+    ::LocalFree(m);
+}
+inline void FreeAllocatedSid(PSID sid) {
+    ::FreeSid(sid);
+}
+
 using KernelHandle = UniqueHandle<HANDLE, CloseKernelHandle>;
+// Blocks that the system allocated for the caller with LocalAlloc (string conversions, ...).
+using LocalMemory = UniqueHandle<HLOCAL, FreeLocalMemory>;
+// Identifiers from AllocateAndInitializeSid.
+using AllocatedSid = UniqueHandle<PSID, FreeAllocatedSid>;
 // Files from CreateFile report failure as INVALID_HANDLE_VALUE, not null.
 struct FileHandle : UniqueHandle<HANDLE, CloseKernelHandle> {
     explicit FileHandle(HANDLE h) : UniqueHandle(h == INVALID_HANDLE_VALUE ? nullptr : h) {}

@@ -1,0 +1,41 @@
+// The installer hooks: what an installation package runs after copying the program
+// (/installer) and before removing it (/uninstaller).
+#include "app/install_actions.h"
+
+#include "app/daily_task.h"
+#include "app/mode_handlers.h"
+#include "registry/delete_key.h"
+#include "settings/app_settings.h"
+#include "settings/ini_file.h"
+#include "ui/config_window.h"
+
+namespace modGetExternalIP {
+
+namespace {
+std::string GeneralSetting(const char* key) {
+    return CommonModule::ReadINI(CommonModule::sAppINI, "General", key);
+}
+} // namespace
+
+// Each key is read when its step runs: a "Run after install" box ticked and saved in the
+// window of step two applies to this very installation.
+void InstallActions() {
+    if (GeneralSetting("CreateTask") == "1") {
+        CreateDailyTask();
+    }
+    if (GeneralSetting("RunConfigAfterInstall") != "0") {
+        ui::ShowConfigWindowModal();
+    }
+    if (GeneralSetting("RunAfterInstall") == "1") {
+        CheckWanIP();
+    }
+}
+
+// A task or key that is not there is no error to the user: nothing is shown.
+void UninstallActions() {
+    DeleteInstalledTasks();
+    bool notFound = false;
+    modRegistry::fDeleteKey("HKLM", "Software\\Quillfen", "Addrwatch", notFound);
+}
+
+} // namespace modGetExternalIP

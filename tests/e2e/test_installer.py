@@ -1,0 +1,208 @@
+"""The installer hooks end to end: /installer does what the three "General" keys ask (task,
+window, one check), /uninstaller removes the daily task and the program's registry key.
+
+Observed through a recorder standing in for schtasks.exe under Wine (the cron folder natively),
+the real registry (the SQLite store natively), the loopback IP page and the mails that arrive.
+"""
+
+from __future__ import annotations
+
+import shutil
+import sqlite3
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from check_run_servers import (KEY, _wine, email_settings, forget_address, smtp_sink,  # noqa: F401
+                               stored_address)
+from conftest import BUILD, WINE_RUN, Result, parse_messages
+from ip_page import ip_page  # noqa: F401
+from window_support import xvfb  # noqa: F401
+
+TASK = "Quillfen - Addrwatch"
+RECORDER = BUILD / "win64" / "tests" / "schtasks_recorder.exe"
+DRIVER = BUILD / "win64" / "tests" / "form1_driver.exe"
+ADDRESS = "203.0.113.7"
+# Natively no display is reachable: the window step says why and the hook goes on.
+NO_DISPLAY = {"DISPLAY": "", "WAYLAND_DISPLAY": ""}
+
+
+class Scheduler:
+    """What the program asked of the task scheduler."""
+
+    def __init__(self, program):
+        self.program = program
+        if program.is_wine:
+            if not RECORDER.exists():
+                pytest.fail(f"{RECORDER} is missing: build the win64 preset first")
+            shutil.copy2(RECORDER, program.folder / "schtasks.exe")
+        else:
+            program.cron_dir.mkdir(exist_ok=True)  # as /etc/cron.d is there on a real system
+
+    def commands(self) -> list[str]:
+        log = self.program.folder / "schtasks.log"
+        return log.read_text("latin-1").splitlines() if log.exists() else []
+
+    @property
+    def cron_entry(self) -> Path:
+        return self.program.cron_dir / "quillfen-addrwatch"
+
+    def task_created(self) -> bool:
+        if self.program.is_wine:
+            creates = [c for c in self.commands() if c.startswith("/create ")]
+            assert all(f'/tn "{TASK}"' in c for c in creates), creates
+            return bool(creates)
+        return self.cron_entry.exists()
+
+
+def key_exists(program) -> bool:
+    if program.is_wine:
+        return _wine(program, "reg", "query", KEY).returncode == 0
+    db = program.state_dir / "registry.db"
+    if not db.exists():
+        return False
+    with sqlite3.connect(f"file:{db}?mode=ro", uri=True) as con:
+        return con.execute("SELECT count(*) FROM keys WHERE lower(name) = 'addrwatch'"
+                           ).fetchone()[0] > 0
+
+
+def write_settings(program, general: dict[str, str] | None, page_url: str, smtp_port: int):
+    sections = {"EmailConfig": email_settings(smtp_port)}
+    if general is not None:
+        # The page stays reachable even when the case has no "General" section at all: then
+        # the built-in page would be asked, which a check must never reach in these tests.
+        sections = {"General": {"WhatIsMyIP": page_url, **general}, **sections}
+    program.write_ini(sections)
+
+
+def run_with_driver(program, display: str, switch: str, steps: list[str]) -> Result:
+    """Runs the hook under Wine on the display while the driver works its window."""
+    env = program.environment({"DISPLAY": display})
+    # Files, not pipes: Wine's helper processes that outlive the hook would hold a pipe open.
+    out_path, err_path = program.folder / "hook.out", program.folder / "hook.err"
+    with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        hook = subprocess.Popen(program.command([switch]), cwd=program.folder, env=env,
+                                stdout=out, stderr=err)
+        try:
+            with open(program.folder / "driver.out", "wb") as sink:
+                driver = subprocess.run([str(WINE_RUN), str(DRIVER), *steps], env=env,
+                                        stdout=sink, stderr=subprocess.STDOUT, timeout=120)
+            hook.wait(timeout=120)
+        finally:
+            if hook.poll() is None:
+                hook.kill()
+                hook.wait()
+    assert driver.returncode == 0, (program.folder / "driver.out").read_text("latin-1")
+    stderr = err_path.read_text("latin-1")
+    return Result(hook.returncode, out_path.read_text("latin-1"), stderr,
+                  parse_messages(program.target, stderr))
+
+
+def run_hook(program, request, switch: str, window: bool) -> Result:
+    """Runs the hook; where the window opens under Wine, the driver closes it."""
+    if window and program.is_wine:
+        display = request.getfixturevalue("xvfb")
+        return run_with_driver(program, display, switch, ["wait", "close", "gone"])
+    return program.run(switch, env=NO_DISPLAY)
+
+
+def window_skipped(result) -> bool:
+    return any(m.startswith("\tForm1: configuration window skipped: ") for m in result.messages)
+
+
+# general keys (None: no section), task created, window step, one check run
+INSTALL_CASES = {
+    "no General section": (None, False, True, False),
+    "task and check, no window": ({"CreateTask": "1", "RunConfigAfterInstall": "0",
+                                   "RunAfterInstall": "1"}, True, False, True),
+    "the word true is not 1": ({"CreateTask": "true", "RunConfigAfterInstall": "0",
+                                "RunAfterInstall": "true"}, False, False, False),
+    # Quoted, so that the blank survives the settings file reader.
+    "a blank before the 1": ({"CreateTask": '" 1"', "RunConfigAfterInstall": "0",
+                              "RunAfterInstall": '" 1"'}, False, False, False),
+    "empty window key still opens it": ({"CreateTask": "1", "RunConfigAfterInstall": ""},
+                                        True, True, False),
+}
+
+
+@pytest.mark.parametrize("case", list(INSTALL_CASES))
+def test_installer_follows_the_general_keys(case, program, smtp_sink, ip_page, request):
+    general, task, window, check = INSTALL_CASES[case]
+    forget_address(program)
+    ip_page.answer(ADDRESS + "\r\n")
+    write_settings(program, general, ip_page.url, smtp_sink.port)
+    scheduler = Scheduler(program)
+
+    result = run_hook(program, request, "/installer", window)
+
+    assert result.returncode == 0
+    assert result.stdout == ""
+    assert scheduler.task_created() == task
+    if program.is_wine and task:
+        assert scheduler.commands()[0] == f'/delete /f /tn "{TASK}"'
+    if not program.is_wine:
+        assert window_skipped(result) == window
+    assert len(ip_page.requests) == (1 if check else 0)
+    assert len(smtp_sink.mails) == (1 if check else 0)
+    assert stored_address(program) == (ADDRESS if check else None)
+
+
+def test_uninstaller_removes_the_task_and_the_key(program, smtp_sink, ip_page):
+    forget_address(program)
+    ip_page.answer(ADDRESS + "\r\n")
+    write_settings(program, {"CreateTask": "1", "RunConfigAfterInstall": "0",
+                             "RunAfterInstall": "1"}, ip_page.url, smtp_sink.port)
+    scheduler = Scheduler(program)
+    assert program.run("/installer", env=NO_DISPLAY).returncode == 0
+    assert scheduler.task_created() and stored_address(program) == ADDRESS
+    assert len(smtp_sink.mails) == 1
+    before = len(scheduler.commands())
+
+    result = program.run("/uninstaller", env=NO_DISPLAY)
+
+    assert result.returncode == 0
+    assert result.stdout == ""
+    if program.is_wine:
+        # The real task's name first, then the bare product name.
+        assert scheduler.commands()[before:] == [f'/delete /f /tn "{TASK}"',
+                                                 '/delete /f /tn "Addrwatch"']
+    else:
+        assert not scheduler.cron_entry.exists()
+    assert not key_exists(program)
+    assert result.messages[-3:] == ["\tmodRegistry\\fDeleteKey: ",
+                                    "\t\t- Key: HKLM\\Software\\Quillfen\\Addrwatch",
+                                    "\t\t- lResult: 0 SUCCESS"]
+    assert len(smtp_sink.mails) == 1, "uninstalling sends nothing"
+
+
+def test_uninstaller_on_a_clean_machine_finds_nothing_and_succeeds(program):
+    forget_address(program)
+    scheduler = Scheduler(program)
+
+    result = program.run("/uninstaller", env=NO_DISPLAY)
+
+    assert result.returncode == 0
+    assert result.stdout == ""
+    assert result.messages[-1] == "\t\t- lResult: 2 NOT FOUND"
+    assert not any("Attempting second run" in m or "reg.exe" in m for m in result.messages)
+    if program.is_wine:
+        assert scheduler.commands() == [f'/delete /f /tn "{TASK}"', '/delete /f /tn "Addrwatch"']
+    else:
+        assert not scheduler.cron_entry.exists()
+    assert not key_exists(program)
+
+
+def test_run_after_install_ticked_in_the_window_runs_the_check(program, smtp_sink, ip_page,
+                                                              request):
+    if not program.is_wine:
+        pytest.skip("the Qt window is driven by the window tests; here it has no display")
+    forget_address(program)
+    ip_page.answer(ADDRESS + "\r\n")
+    write_settings(program, {"RunAfterInstall": "0"}, ip_page.url, smtp_sink.port)
+    # Tick "Run Addrwatch after install", then "Save && Close".
+    result = run_with_driver(program, request.getfixturevalue("xvfb"), "/installer",
+                             ["wait", "click:210", "label:105", "gone"])
+    assert result.returncode == 0
+    assert len(smtp_sink.mails) == 1
+    assert stored_address(program) == ADDRESS
