@@ -9,11 +9,22 @@
 #include "settings/ini_file.h"
 #include "ui/config_window.h"
 
+#include <cstdlib>
+#include <string_view>
+
 namespace modGetExternalIP {
 
 namespace {
 std::string GeneralSetting(const char* key) {
     return CommonModule::ReadINI(CommonModule::sAppINI, "General", key);
+}
+
+// A silent setup or a package manager's maintainer script has nobody to close the window (a
+// deployment as the system account would wait forever): ADDRWATCH_UNATTENDED=1 leaves it shut.
+// An environment variable, because any extra argument would select the check run.
+bool Unattended() {
+    const char* value = std::getenv("ADDRWATCH_UNATTENDED");
+    return value != nullptr && std::string_view(value) == "1";
 }
 } // namespace
 
@@ -23,7 +34,7 @@ void InstallActions() {
     if (GeneralSetting("CreateTask") == "1") {
         CreateDailyTask();
     }
-    if (GeneralSetting("RunConfigAfterInstall") != "0") {
+    if (GeneralSetting("RunConfigAfterInstall") != "0" && !Unattended()) {
         ui::ShowConfigWindowModal();
     }
     if (GeneralSetting("RunAfterInstall") == "1") {

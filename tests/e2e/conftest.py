@@ -96,6 +96,15 @@ def parse_messages(target: str, stderr: str) -> list[str]:
 
 # --- running the program ---------------------------------------------------------------------
 
+def ini_bytes(sections: dict[str, dict[str, str]], line_end: str = "\r\n") -> bytes:
+    """A settings file's text: the sections and keys in the order given."""
+    lines = []
+    for section, keys in sections.items():
+        lines.append(f"[{section}]")
+        lines.extend(f"{k}={v}" for k, v in keys.items())
+    return (line_end.join(lines) + line_end).encode("latin-1")
+
+
 @dataclass
 class Result:
     returncode: int
@@ -133,11 +142,7 @@ class Program:
         return "Z:" + str(path).replace("/", "\\") if self.is_wine else str(path)
 
     def write_ini(self, sections: dict[str, dict[str, str]], line_end: str = "\r\n") -> None:
-        lines = []
-        for section, keys in sections.items():
-            lines.append(f"[{section}]")
-            lines.extend(f"{k}={v}" for k, v in keys.items())
-        self.ini.write_bytes((line_end.join(lines) + line_end).encode("latin-1"))
+        self.ini.write_bytes(ini_bytes(sections, line_end))
 
     def environment(self, extra: dict[str, str] | None = None) -> dict[str, str]:
         env = dict(os.environ)

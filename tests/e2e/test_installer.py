@@ -76,9 +76,10 @@ def write_settings(program, general: dict[str, str] | None, page_url: str, smtp_
     program.write_ini(sections)
 
 
-def run_with_driver(program, display: str, switch: str, steps: list[str]) -> Result:
+def run_with_driver(program, display: str, switch: str, steps: list[str],
+                    extra: dict[str, str] | None = None) -> Result:
     """Runs the hook under Wine on the display while the driver works its window."""
-    env = program.environment({"DISPLAY": display})
+    env = program.environment({"DISPLAY": display, **(extra or {})})
     # Files, not pipes: Wine's helper processes that outlive the hook would hold a pipe open.
     out_path, err_path = program.folder / "hook.out", program.folder / "hook.err"
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
@@ -99,19 +100,22 @@ def run_with_driver(program, display: str, switch: str, steps: list[str]) -> Res
                   parse_messages(program.target, stderr))
 
 
-def run_hook(program, request, switch: str, window: bool) -> Result:
+def run_hook(program, request, switch: str, window: bool,
+             env: dict[str, str] | None = None) -> Result:
     """Runs the hook; where the window opens under Wine, the driver closes it."""
     if window and program.is_wine:
         display = request.getfixturevalue("xvfb")
-        return run_with_driver(program, display, switch, ["wait", "close", "gone"])
-    return program.run(switch, env=NO_DISPLAY)
+        return run_with_driver(program, display, switch, ["wait", "close", "gone"], env)
+    return program.run(switch, env={**NO_DISPLAY, **(env or {})})
 
 
 def window_skipped(result) -> bool:
     return any(m.startswith("\tForm1: configuration window skipped: ") for m in result.messages)
 
 
-# general keys (None: no section), task created, window step, one check run
+# general keys (None: no section), task created, window step, one check run; then the
+# environment of the hook, where the case sets one
+UNATTENDED = {"ADDRWATCH_UNATTENDED": "1"}
 INSTALL_CASES = {
     "no General section": (None, False, True, False),
     "task and check, no window": ({"CreateTask": "1", "RunConfigAfterInstall": "0",
@@ -123,18 +127,23 @@ INSTALL_CASES = {
                               "RunAfterInstall": '" 1"'}, False, False, False),
     "empty window key still opens it": ({"CreateTask": "1", "RunConfigAfterInstall": ""},
                                         True, True, False),
+    # A silent setup: the other two actions still happen as the keys ask.
+    "unattended keeps the window shut": ({"CreateTask": "1", "RunAfterInstall": "1"},
+                                         True, False, True, UNATTENDED),
+    "unattended only when exactly 1": (None, False, True, False,
+                                       {"ADDRWATCH_UNATTENDED": "yes"}),
 }
 
 
 @pytest.mark.parametrize("case", list(INSTALL_CASES))
 def test_installer_follows_the_general_keys(case, program, smtp_sink, ip_page, request):
-    general, task, window, check = INSTALL_CASES[case]
+    general, task, window, check, *env = INSTALL_CASES[case]
     forget_address(program)
     ip_page.answer(ADDRESS + "\r\n")
     write_settings(program, general, ip_page.url, smtp_sink.port)
     scheduler = Scheduler(program)
 
-    result = run_hook(program, request, "/installer", window)
+    result = run_hook(program, request, "/installer", window, *env)
 
     assert result.returncode == 0
     assert result.stdout == ""
