@@ -91,7 +91,10 @@ def wine(tmp_path_factory, xvfb) -> Wine:
 
 def run_setup(wine: Wine, setup: Path, *args: str) -> None:
     """Runs the setup silently from where it lies (where a prepared addrwatch.ini is found)."""
-    result = wine.run(str(setup), "/S", *args)
+    try:
+        result = wine.run(str(setup), "/S", *args)
+    except subprocess.TimeoutExpired:
+        pytest.fail(f"the silent setup still waits after {SETUP_TIMEOUT} s (for a window?)")
     assert result.returncode == 0, result.stderr.decode("latin-1")[-2000:]
 
 
