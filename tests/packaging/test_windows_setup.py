@@ -147,6 +147,9 @@ def test_silent_deployment_and_silent_uninstall(wine, tmp_path, ip_page, smtp_si
     assert (target / "addrwatch.exe").read_bytes() == (BUILD / "win64" / "addrwatch.exe").read_bytes()
     # UninstallShortcut is missing, so it is made; WebsiteShortcut is "0".
     assert menu_entries(wine) == {"Addrwatch Configuration.lnk", "Uninstall Addrwatch.lnk"}
+    menu = wine.prefix / "drive_c" / MENU
+    assert "/config".encode("utf-16-le") in (menu / "Addrwatch Configuration.lnk").read_bytes()
+    assert b"uninstall.exe" in (menu / "Uninstall Addrwatch.lnk").read_bytes().lower()
     exe = r"C:\Program Files\Addrwatch\addrwatch.exe"
     assert recorded(target) == [
         f'/delete /f /tn "{TASK}"',
