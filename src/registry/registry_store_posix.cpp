@@ -509,6 +509,27 @@ long SetValue(const Key& key, const std::string& name, std::uint32_t type,
     return tx.Commit();
 }
 
+long DeleteValue(const Key& key, const std::string& name) {
+    if (!key.impl) {
+        return kInvalidHandle;
+    }
+    const Location& where = key.impl->where;
+    Transaction tx;
+    if (const long code = tx.Begin(true); code != kSuccess) {
+        return code;
+    }
+    Statement remove(tx.db(), "DELETE FROM vals WHERE folded = ?2"
+                              " AND key = (SELECT id FROM keys WHERE folded = ?1)");
+    const int rc = remove.Bind(1, where.Folded()).Bind(2, text::ToLowerAscii(name)).Step();
+    if (rc != SQLITE_DONE) {
+        return tx.Fail(rc);
+    }
+    if (sqlite3_changes(tx.db()) == 0) {
+        return kNotFound;
+    }
+    return tx.Commit();
+}
+
 long DeleteKeyTree(std::uintptr_t root, const std::string& path, View view) {
     Location where;
     if (const long code = Locate(root, path, view, where); code != kSuccess) {
