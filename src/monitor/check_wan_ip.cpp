@@ -2,9 +2,9 @@
 // remember the new one and send the notice.
 //
 // A notice is delivered at least once. Before sending, the address is written to PendingWANIP as
-// well as LastWANIP; only the server's acceptance empties PendingWANIP again. A run that finds
+// well as LastWANIP; only the server's acceptance removes PendingWANIP again. A run that finds
 // PendingWANIP naming the current address knows an earlier run stopped before its notice was
-// accepted, and sends it. A run stopped between the acceptance and the emptying sends it twice.
+// accepted, and sends it. A run stopped between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
@@ -36,6 +36,10 @@ void Store(const char* name, const std::string& sText) {
     modRegistry::fWriteValue(kRoot, kKey, name, "S", sText);
 }
 
+void ClearPending() {
+    modRegistry::fDeleteValue(kRoot, kKey, kPendingValue);
+}
+
 } // namespace
 
 void CheckWanIP() {
@@ -46,7 +50,7 @@ void CheckWanIP() {
     if (current == last && !unsent) {
         if (!pending.empty()) {
             // The address went back to the one last told before that notice could go out.
-            Store(kPendingValue, std::string());
+            ClearPending();
         }
         return;
     }
@@ -58,7 +62,7 @@ void CheckWanIP() {
         Store(kLastValue, current);
     }
     if (modSendEmail::SendEmail(current)) {
-        Store(kPendingValue, std::string());
+        ClearPending();
     } else if (current != last) {
         // The notice did not go out: put the old value back so the next run tries again.
         Store(kLastValue, last);
