@@ -22,6 +22,15 @@ def smtp():
     server.close()
 
 
+@pytest.fixture(autouse=True)
+def wine_session_ends(program):
+    """Under Wine, the session these runs started (without a display) ends with the test, so a
+    window test that follows starts a fresh one on its own display."""
+    yield
+    if program.is_wine:
+        subprocess.run(["wineserver", "-w"], env=program.environment(), timeout=60)
+
+
 def mailed(server) -> list[str]:
     return [body_address(m) for m in server.mails]
 
