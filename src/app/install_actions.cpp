@@ -38,7 +38,9 @@ void InstallActions() {
         ui::ShowConfigWindowModal();
     }
     if (GeneralSetting("RunAfterInstall") == "1") {
-        CheckWanIP();
+        // Guarded here, not around the whole hook: the task and the window need no guard, and a
+        // run already in progress does the check this step asks for.
+        GuardedCheckRun();
     }
 }
 

@@ -1,6 +1,8 @@
 #include "app/run_modes.h"
 
 #include "app/mode_handlers.h"
+#include "app/single_instance.h"
+#include "common/dprint.h"
 #include "settings/app_settings.h"
 
 namespace modGetExternalIP {
@@ -16,6 +18,16 @@ RunMode SelectMode(std::string_view loweredArguments) {
         return RunMode::Uninstaller;
     }
     return RunMode::CheckRun;
+}
+
+void GuardedCheckRun() {
+    const SingleInstance guard;
+    if (!guard.Acquired()) {
+        CommonModule::DPrint("modGetExternalIP\\CheckWanIP: another check run is in progress; "
+                             "this one leaves");
+        return;
+    }
+    CheckWanIP();
 }
 
 void Main(std::string_view loweredArguments) {
@@ -34,7 +46,7 @@ void Main(std::string_view loweredArguments) {
         UninstallActions();
         break;
     case RunMode::CheckRun:
-        CheckWanIP();
+        GuardedCheckRun();
         break;
     }
 }

@@ -22,6 +22,9 @@ namespace platform {
 // Windows: GetVersionExA, extended record first, then the basic one. POSIX: uname, with
 // platform id 0 so that no Windows rule applies.
 OsVersionRecord QueryOsVersion();
+// The machine's name: the environment's COMPUTERNAME on Windows, the host name on POSIX (which
+// sets no such variable). Empty when unknown.
+std::string ComputerName();
 } // namespace platform
 
 class clsOpSys {

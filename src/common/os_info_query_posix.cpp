@@ -1,8 +1,10 @@
 // POSIX version query: uname. No Windows platform id, so IsVista is false.
 #include "common/os_info.h"
 
+#include <climits>
 #include <cstdlib>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -18,6 +20,14 @@ OsVersionRecord QueryOsVersion() {
         r.csdVersion = u.version;
     }
     return r;
+}
+
+std::string ComputerName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
 }
 
 } // namespace platform

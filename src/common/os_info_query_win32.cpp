@@ -3,6 +3,7 @@
 
 #include "common/windows_api.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -34,6 +35,12 @@ OsVersionRecord QueryOsVersion() {
         r.productType = ex.wProductType;
     }
     return r;
+}
+
+// The variable the empty-subject fallback has always read (the environment ignores case).
+std::string ComputerName() {
+    const char* name = std::getenv("computername");
+    return name != nullptr ? name : "";
 }
 
 } // namespace platform

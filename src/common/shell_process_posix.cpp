@@ -2,8 +2,8 @@
 // posix_spawn; waitpid(WNOHANG) stands in for the exit-code query. Nothing else lives here.
 #include "common/shell_process.h"
 
+#include "common/app_exe_path.h"
 #include "common/windows_command_line.h"
-#include "settings/app_settings.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,10 +1,10 @@
+#include "common/os_info.h"
 #include "mail/message.h"
 #include "mail/send_email.h"
 #include "settings/app_settings.h"
 #include "settings/base85.h"
 #include "settings/ini_file.h"
 
-#include <cstdlib>
 #include <optional>
 
 namespace modSendEmail {
@@ -81,8 +81,7 @@ Outcome<bool> LoadEmailConfig() {
     if (std::string subject = Read("Subject"); !subject.empty()) {
         EmailSettings.Subject = std::move(subject);
     } else {
-        const char* name = std::getenv("computername");
-        EmailSettings.Subject = name != nullptr ? name : "";
+        EmailSettings.Subject = platform::ComputerName();
     }
     return !missing;
 }

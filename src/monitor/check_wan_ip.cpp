@@ -1,5 +1,10 @@
 // The check run: look up the WAN address, compare it with the one remembered, and on a change
 // remember the new one and send the notice.
+//
+// A notice is delivered at least once. Before sending, the address is written to PendingWANIP as
+// well as LastWANIP; only the server's acceptance removes PendingWANIP again. A run that finds
+// PendingWANIP naming the current address knows an earlier run stopped before its notice was
+// accepted, and sends it. A run stopped between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
@@ -14,35 +19,53 @@ namespace {
 
 constexpr const char* kRoot = "HKLM";
 constexpr const char* kKey = "Software\\Quillfen\\Addrwatch";
-constexpr const char* kValueName = "LastWANIP";
+constexpr const char* kLastValue = "LastWANIP";
+constexpr const char* kPendingValue = "PendingWANIP";
 
-// The remembered address; the empty text when it is absent or cannot be read.
-std::string LastWanIP() {
+// A stored text; the empty text when it is absent or cannot be read.
+std::string ReadStored(const char* name) {
     modRegistry::RegValue value = std::string();
-    if (modRegistry::fReadValue(kRoot, kKey, kValueName, "S", std::string(), value) != 0) {
+    if (modRegistry::fReadValue(kRoot, kKey, name, "S", std::string(), value) != 0) {
         return {};
     }
     const std::string* text = std::get_if<std::string>(&value);
     return text != nullptr ? *text : std::string();
 }
 
-void StoreWanIP(const std::string& sAddress) {
-    modRegistry::fWriteValue(kRoot, kKey, kValueName, "S", sAddress);
+void Store(const char* name, const std::string& sText) {
+    modRegistry::fWriteValue(kRoot, kKey, name, "S", sText);
+}
+
+void ClearPending() {
+    modRegistry::fDeleteValue(kRoot, kKey, kPendingValue);
 }
 
 } // namespace
 
 void CheckWanIP() {
     const std::string current = GetWanIP();
-    const std::string last = LastWanIP();
-    if (current == last) {
+    const std::string last = ReadStored(kLastValue);
+    const std::string pending = ReadStored(kPendingValue);
+    const bool unsent = !pending.empty() && pending == current;
+    if (current == last && !unsent) {
+        if (!pending.empty()) {
+            // The address went back to the one last told before that notice could go out.
+            ClearPending();
+        }
         return;
     }
-    // Stored before sending, so a slow send cannot make an overlapping run send too.
-    StoreWanIP(current);
-    if (!modSendEmail::SendEmail(current)) {
+    // The mark goes first, so a crash at any later point leaves the notice owed.
+    if (!unsent) {
+        Store(kPendingValue, current);
+    }
+    if (current != last) {
+        Store(kLastValue, current);
+    }
+    if (modSendEmail::SendEmail(current)) {
+        ClearPending();
+    } else if (current != last) {
         // The notice did not go out: put the old value back so the next run tries again.
-        StoreWanIP(last);
+        Store(kLastValue, last);
     }
 }
 

@@ -23,6 +23,12 @@ namespace {
 
 constexpr std::uintptr_t kFileMode = 1;
 
+// Writes go through the 64-bit view with the path as given: a "Wow6432Node" path reaches the
+// same physical key that fReadValue opens through the 32-bit view.
+store::View WriteView() {
+    return CommonModule::Is64bitOS("") ? store::View::View64 : store::View::Default;
+}
+
 std::string ResultLine(long code) {
     return "\t- lResult (0 is successful): " + std::to_string(code);
 }
@@ -228,12 +234,8 @@ long fWriteValue(const std::string& sRoot, const std::string& sKey, const std::s
         return 0;
     }
 
-    // Written through the 64-bit view with the path as given: a "Wow6432Node" path reaches the
-    // same physical key that fReadValue opens through the 32-bit view.
-    const store::View view =
-        CommonModule::Is64bitOS("") ? store::View::View64 : store::View::Default;
     store::Key key;
-    code = store::CreateKey(root, sKey, view, key);
+    code = store::CreateKey(root, sKey, WriteView(), key);
     if (code != store::kSuccess) {
         LogWriteError({}, sRoot, sKey, sValueName, code);
         return code;
@@ -294,6 +296,21 @@ long fWriteValue(const std::string& sRoot, const std::string& sKey, const std::s
         }
     }
     return key.Close();
+}
+
+long fDeleteValue(const std::string& sRoot, const std::string& sKey,
+                  const std::string& sValueName) {
+    const std::uintptr_t root = fTopKey(sRoot);
+    if (root == 0 || root == kFileMode) {
+        return 99;
+    }
+    store::Key key;
+    long code = store::CreateKey(root, sKey, WriteView(), key);
+    if (code == store::kSuccess) {
+        code = store::DeleteValue(key, sValueName);
+    }
+    const long closed = key.Close();
+    return code != store::kSuccess ? code : closed;
 }
 
 } // namespace modRegistry

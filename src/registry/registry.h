@@ -28,4 +28,8 @@ long fReadValue(const std::string& sRoot, const std::string& sKey, const std::st
 long fWriteValue(const std::string& sRoot, const std::string& sKey, const std::string& sValueName,
                  const std::string& sType, const RegValue& vValue);
 
+// Removes one value of a registry key, silently: 0, or 2 when it was not there. The key is opened
+// as fWriteValue opens it (and so made when missing). Registry roots only (99 otherwise).
+long fDeleteValue(const std::string& sRoot, const std::string& sKey, const std::string& sValueName);
+
 } // namespace modRegistry

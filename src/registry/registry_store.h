@@ -75,6 +75,9 @@ long QueryValue(const Key& key, const std::string& name, std::size_t capacity, s
 // Writes a value of the type with exactly these bytes, replacing any value of that name.
 long SetValue(const Key& key, const std::string& name, std::uint32_t type, const std::string& data);
 
+// Deletes a value of a key opened by CreateKey: 0, or 2 when there is no such value.
+long DeleteValue(const Key& key, const std::string& name);
+
 // POSIX store only (key deletion on Windows goes through advapi32 and its fall-backs):
 // deletes a key with all its subkeys and values, in one statement.
 long DeleteKeyTree(std::uintptr_t root, const std::string& path, View view);

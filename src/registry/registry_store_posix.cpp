@@ -3,17 +3,23 @@
 // Keys form a tree under each root (a row per key with its parent; deleting a row cascades to
 // its subtree and values). Names compare regardless of ASCII case through a folded copy and keep
 // the case they were first written with; values keep their type and bytes. Every operation opens
-// the database, runs one transaction and closes it again, with a busy timeout, so processes
-// running at once take turns instead of failing. A database that is not ours, or is damaged, is
-// reported and left exactly as it is.
+// the database, runs one transaction and closes it again, waiting while another process holds
+// it, so processes running at once take turns instead of failing. The waits of one process share
+// one budget: a store that stays locked costs a run one bounded wait, not one per operation.
+// Reads open the file for writing too (never creating it), so that SQLite can roll back the
+// journal a killed writer left. A database that is not ours, or is damaged, is reported and left
+// exactly as it is.
 #include "registry/registry_store.h"
 
 #include "common/dprint.h"
+#include "common/state_folder_posix.h"
 #include "common/text.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <sqlite3.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -24,7 +30,7 @@ namespace modRegistry::store {
 namespace {
 
 constexpr int kApplicationId = 0x41575247; // marks the file as this program's store
-constexpr int kBusyTimeoutMs = 10000;
+constexpr int kBusyBudgetMs = 10000;
 constexpr long kInvalidHandle = 6;
 constexpr long kDiskFull = 112;
 constexpr long kIoFailed = 1016;
@@ -47,9 +53,32 @@ constexpr const char* kSchema = "CREATE TABLE keys("
 static_assert(kApplicationId == 1096241735);
 
 std::string DatabasePath() {
-    const char* dir = std::getenv("ADDRWATCH_STATE_DIR");
-    const std::string folder = dir != nullptr && *dir != '\0' ? dir : "/var/lib/quillfen";
-    return folder + "/registry.db";
+    return posix::StateFolder() + "/registry.db";
+}
+
+// What is left of this process's time to wait for a store held by another process. Shared by
+// all connections: it is the one thing that must outlive a single operation.
+std::atomic<int>& BusyBudgetMs() {
+    static std::atomic<int> left{kBusyBudgetMs};
+    return left;
+}
+
+// SQLite's busy handler: short sleeps at first, then longer, drawn from the budget; 0 (give up)
+// once it is spent.
+int WaitWhileBusy(void* /*unused*/, int attempt) {
+    constexpr int kSteps[] = {1, 2, 5, 10, 20, 50};
+    const int step = attempt < static_cast<int>(std::size(kSteps)) ? kSteps[attempt] : 100;
+    std::atomic<int>& left = BusyBudgetMs();
+    int now = left.load();
+    int take = 0;
+    do {
+        take = std::min(step, now);
+        if (take <= 0) {
+            return 0;
+        }
+    } while (!left.compare_exchange_weak(now, now - take));
+    sqlite3_sleep(take);
+    return 1;
 }
 
 void LogStoreFailure(const std::string& path, const std::string& detail) {
@@ -153,17 +182,20 @@ public:
                        : Fail(CodeForErrno(errno), std::strerror(errno));
         }
         if (write) {
-            if (const long code = MakeFolders(); code != kSuccess) {
-                return code;
+            std::string folder;
+            if (const int error = posix::MakeParentFolders(path_, folder); error != 0) {
+                return Fail(CodeForErrno(error), folder + ": " + std::strerror(error));
             }
         }
-        const int flags = write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+        // Read-write even to read (SQLite falls back to read-only on a file the user may not
+        // write); only a write may create the file.
+        const int flags = SQLITE_OPEN_READWRITE | (write ? SQLITE_OPEN_CREATE : 0);
         int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
         if (rc != SQLITE_OK) {
             return Fail(rc);
         }
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        sqlite3_busy_handler(db_, WaitWhileBusy, nullptr);
         if ((rc = sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr)) !=
             SQLITE_OK) {
             return Fail(rc);
@@ -198,17 +230,6 @@ public:
     }
 
 private:
-    long MakeFolders() {
-        for (std::size_t slash = path_.find('/', 1); slash != std::string::npos;
-             slash = path_.find('/', slash + 1)) {
-            const std::string folder = path_.substr(0, slash);
-            if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
-                return Fail(CodeForErrno(errno), folder + ": " + std::strerror(errno));
-            }
-        }
-        return kSuccess;
-    }
-
     // Our store carries our application id; a fresh file has no tables yet. Anything else is
     // someone else's database or a damaged one, and is left untouched.
     long CheckSchema(bool write) {
@@ -484,6 +505,27 @@ long SetValue(const Key& key, const std::string& name, std::uint32_t type,
                        .Step();
     if (rc != SQLITE_DONE) {
         return tx.Fail(rc);
+    }
+    return tx.Commit();
+}
+
+long DeleteValue(const Key& key, const std::string& name) {
+    if (!key.impl) {
+        return kInvalidHandle;
+    }
+    const Location& where = key.impl->where;
+    Transaction tx;
+    if (const long code = tx.Begin(true); code != kSuccess) {
+        return code;
+    }
+    Statement remove(tx.db(), "DELETE FROM vals WHERE folded = ?2"
+                              " AND key = (SELECT id FROM keys WHERE folded = ?1)");
+    const int rc = remove.Bind(1, where.Folded()).Bind(2, text::ToLowerAscii(name)).Step();
+    if (rc != SQLITE_DONE) {
+        return tx.Fail(rc);
+    }
+    if (sqlite3_changes(tx.db()) == 0) {
+        return kNotFound;
     }
     return tx.Commit();
 }

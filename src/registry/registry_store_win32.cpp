@@ -101,4 +101,11 @@ long SetValue(const Key& key, const std::string& name, std::uint32_t type,
                             static_cast<DWORD>(data.size()));
 }
 
+long DeleteValue(const Key& key, const std::string& name) {
+    if (!key.IsOpen()) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return ::RegDeleteValueA(key.impl->key.get(), name.c_str());
+}
+
 } // namespace modRegistry::store

@@ -1,5 +1,8 @@
-// The settings file's path, the program's folder and its title-and-version text.
+// The settings file's path and the title-and-version text (the program's folder and name come from
+// common/app_exe_path.h).
 #pragma once
+
+#include "common/app_exe_path.h"
 
 #include <string>
 
@@ -12,12 +15,6 @@ extern std::string sAppINI;
 // start banner: an empty message, "<short date> - Starting <AppVersionText>", 40 hyphens.
 // bINIInAppPath is accepted for the callers' sake; the file is always beside the program.
 void InitAppSettings(bool& bSetAppINI, bool& bINIInAppPath);
-
-// The running program's folder, always ending in exactly one path separator.
-std::string AppPath();
-
-// The running program file's name without its extension (it follows a rename).
-std::string ProgramBaseName();
 
 // The product title and version ("Addrwatch   v1.0.1 " for an empty stage and suffix).
 std::string AppVersionText(const std::string& stage, const std::string& suffix);

@@ -6,10 +6,12 @@
 
 #include "settings/ini_text.h"
 
+#include "common/dprint.h"
 #include "common/posix_fd.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -22,14 +24,30 @@ namespace {
 
 enum class ReadOutcome { Read, Missing, Failed };
 
+// Past this size a settings file is taken as unreadable rather than read into memory.
+constexpr std::size_t kMaxSettingsFileSize = 1024 * 1024;
+
+ReadOutcome Unreadable(const std::string& path, const char* why) {
+    CommonModule::DPrint("ReadINI: " + path + ": " + why + "; the file counts as unreadable");
+    return ReadOutcome::Failed;
+}
+
+// Only a regular file is read, so a FIFO or a device can neither stall nor flood the run; the
+// open does not wait for a FIFO's writer.
 ReadOutcome ReadWholeFile(const std::string& path, std::string& content) {
-    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) {
         return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
         return ReadOutcome::Failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return Unreadable(path, "not a regular file");
+    }
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxSettingsFileSize) {
+        return Unreadable(path, "larger than 1 MiB");
     }
     content.clear();
     char buffer[8192];
@@ -45,6 +63,9 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content) {
             return ReadOutcome::Read;
         }
         content.append(buffer, static_cast<std::size_t>(n));
+        if (content.size() > kMaxSettingsFileSize) { // it grew while being read
+            return Unreadable(path, "larger than 1 MiB");
+        }
     }
 }
 

@@ -138,9 +138,16 @@ WindowOutcome ShowForm1(bool modal, std::string& reason) {
         return WindowOutcome::Unavailable;
     }
     Form1Host host;
-    if (entry(&host, modal ? 1 : 0) == kWindowNoDisplay) {
+    switch (entry(&host, modal ? 1 : 0)) {
+    case kWindowNoDisplay:
         reason = "the window toolkit could not open a display";
         return WindowOutcome::NoDisplay;
+    case kWindowNoPlatform:
+        reason = "the window toolkit has no platform plugin for QT_QPA_PLATFORM=" +
+                 Env("QT_QPA_PLATFORM");
+        return WindowOutcome::NoDisplay;
+    default:
+        break;
     }
     return WindowOutcome::Closed;
 }

@@ -1,4 +1,4 @@
-// POSIX: the schedule buttons write or remove the cron entry; "Open Windows Task Scheduler"
+// POSIX: the schedule buttons replace or remove the cron entry; "Open Windows Task Scheduler"
 // opens the folder that holds it.
 #include "app/cron_entry.h"
 #include "app/schedule.h"
@@ -9,12 +9,15 @@
 
 namespace ui::platform {
 
-void CreateSchedule(const std::string& startTime) {
-    modGetExternalIP::CreateScheduleEntry(startTime);
-}
-
 void DeleteSchedule() {
     modGetExternalIP::DeleteScheduleEntry();
+}
+
+// Replaces the entry as the Windows scheduler tool does: the old one goes first, so a time the
+// new one cannot take leaves no entry rather than the old one.
+void CreateSchedule(const std::string& startTime) {
+    DeleteSchedule();
+    modGetExternalIP::CreateScheduleEntry(startTime);
 }
 
 void OpenTaskScheduler() {

@@ -13,6 +13,7 @@ inline constexpr const char* kWindowModuleEntry = "addrwatch_show_form";
 // What the entry point returns.
 inline constexpr int kWindowClosed = 0;
 inline constexpr int kWindowNoDisplay = 1;
+inline constexpr int kWindowNoPlatform = 2; // no plugin for the platform QT_QPA_PLATFORM names
 
 using WindowModuleEntry = int (*)(FormHost* host, int modal);
 

@@ -174,7 +174,8 @@ def _without_display(program, extra=None):
     return env
 
 
-@pytest.mark.parametrize("extra", [{}, {"DISPLAY": ":187"}], ids=["unset", "unreachable"])
+@pytest.mark.parametrize("extra", [{}, {"DISPLAY": ":187"}, {"QT_QPA_PLATFORM": "nonexistent"}],
+                         ids=["unset", "unreachable", "no platform plugin"])
 def test_config_without_a_display_says_so_and_fails(program, extra):
     if program.target != "native":
         pytest.skip("Windows always has its desktop")

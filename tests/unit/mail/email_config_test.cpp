@@ -1,4 +1,5 @@
 // LoadEmailConfig: order, required keys, flag conversion, password decryption, clean reloads.
+#include "common/os_info.h"
 #include "mail/send_email.h"
 #include "settings/app_settings.h"
 #include "settings/base85.h"
@@ -166,12 +167,12 @@ TEST_F(LoadEmailConfigTest, EmptySubjectTakesTheComputerName) {
     {
         testing_support::ScopedEnvironment env("computername", "DESK-42");
         ASSERT_TRUE(LoadEmailConfig().ok());
-        EXPECT_EQ(EmailSettings.Subject, "DESK-42");
+        EXPECT_EQ(EmailSettings.Subject, platform::ComputerName());
     }
     {
         testing_support::ScopedEnvironment env("computername", std::nullopt);
         ASSERT_TRUE(LoadEmailConfig().ok());
-        EXPECT_EQ(EmailSettings.Subject, "");
+        EXPECT_EQ(EmailSettings.Subject, platform::ComputerName());
     }
 }
 

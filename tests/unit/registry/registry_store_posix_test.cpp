@@ -1,5 +1,5 @@
 // The POSIX registry store itself: names, subtrees, damaged or foreign databases, refused
-// writes and processes writing at once.
+// writes, processes writing at once and the journal a killed one leaves.
 #include "registry/registry.h"
 #include "registry/registry_store.h"
 
@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -189,4 +191,36 @@ TEST_F(RegistryStore, TwoProcessesWritingTheSameValueBothSucceed) {
     const auto& text = std::get<std::string>(result);
     EXPECT_TRUE(text == values[0] || text == values[1]) << text.size();
     EXPECT_EQ(Subkeys("Software\\Quillfen\\Addrwatch").size(), 20u);
+}
+
+TEST_F(RegistryStore, AJournalLeftByAKilledWriterIsRolledBackByTheNextRead) {
+    const std::string key = "Software\\Quillfen\\Addrwatch";
+    ASSERT_EQ(fWriteValue("HKLM", key, "LastWANIP", "S", std::string("203.0.113.7")), 0);
+    // A writer killed mid-transaction, after its changes spilled into the database file.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        const char* sql =
+            "PRAGMA cache_size = 1; BEGIN IMMEDIATE;"
+            "UPDATE vals SET data = 'bogus';"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+            " INSERT INTO vals SELECT key, 'x' || i, 'x' || i, 1, randomblob(500) FROM vals, n"
+            " WHERE folded = 'lastwanip';";
+        if (sqlite3_open(Database().c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            _exit(100);
+        }
+        kill(getpid(), SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed: " << WEXITSTATUS(status);
+    ASSERT_TRUE(std::filesystem::exists(Database() + "-journal"));
+
+    RegValue result;
+    EXPECT_EQ(fReadValue("HKLM", key, "LastWANIP", "S", std::string(), result), 0);
+    EXPECT_EQ(result, RegValue(std::string("203.0.113.7")));
+    EXPECT_FALSE(std::filesystem::exists(Database() + "-journal"));
+    EXPECT_EQ(fWriteValue("HKLM", key, "Other", "S", std::string("x")), 0);
 }

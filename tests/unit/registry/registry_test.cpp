@@ -137,6 +137,21 @@ TEST_F(RegistryValues, StringRoundTripOnTheProgramsOwnKey) {
     }
 }
 
+TEST_F(RegistryValues, DeleteValueRemovesOneValueSilently) {
+    ASSERT_EQ(fWriteValue("HKLM", kTestKey, "PendingWANIP", "S", std::string("203.0.113.7")), 0);
+    ASSERT_EQ(fWriteValue("HKLM", kTestKey, "LastWANIP", "S", std::string("203.0.113.7")), 0);
+    DebugCapture log;
+    EXPECT_EQ(fDeleteValue("HKLM", kTestKey, "pendingwanip"), 0);
+    EXPECT_EQ(fDeleteValue("HKLM", kTestKey, "PendingWANIP"), 2);
+    EXPECT_EQ(fDeleteValue("HKLM", kTestKey + "\\Missing", "PendingWANIP"), 2);
+    EXPECT_EQ(fDeleteValue("NoSuchRoot", kTestKey, "PendingWANIP"), 99);
+    EXPECT_TRUE(log.Messages().empty());
+    RegValue result;
+    EXPECT_EQ(fReadValue("HKLM", kTestKey, "PendingWANIP", "S", std::string(), result), 2);
+    EXPECT_EQ(fReadValue("HKLM", kTestKey, "LastWANIP", "S", std::string(), result), 0);
+    EXPECT_EQ(result, RegValue(std::string("203.0.113.7")));
+}
+
 TEST_F(RegistryValues, StringWithNoDataReadsAsEmptyText) {
     PutRaw(kTestKey, "Empty", store::kString, "");
     RegValue result;

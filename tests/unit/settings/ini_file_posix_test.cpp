@@ -1,6 +1,8 @@
 // What the POSIX writer adds to the profile-function rules: the file's mode survives, a new file
 // is private to its owner, the write goes through rename, and a link keeps pointing at the file.
+// And what the reader refuses: anything but a regular file of at most 1 MiB.
 #include "settings/ini_file.h"
+#include "support/debug_capture.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -78,4 +80,44 @@ TEST(IniFilePosix, ReadOnlyFileIsLeftUnchangedEvenForRoot) {
     EXPECT_EQ(ReadINI(folder.File("ro.ini"), "G", "k"), "1");
     EXPECT_EQ(folder.Read("ro.ini"), original);
     ::chmod(folder.File("ro.ini").c_str(), 0644);
+}
+
+TEST(IniFilePosix, OnlyRegularFilesUpTo1MiBAreRead) {
+    const std::string head = "[G]\nk=v\n";
+    const std::size_t limit = 1024 * 1024;
+    struct Case {
+        const char* name;
+        const char* message; // empty: the file is read
+    } cases[] = {
+        {"fifo.ini", "not a regular file"},
+        {"zero.ini", "not a regular file"},
+        {"long.ini", "larger than 1 MiB"},
+        {"full.ini", ""},
+    };
+    testing_support::TempFolder folder;
+    ASSERT_EQ(::mkfifo(folder.File("fifo.ini").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", folder.Path() / "zero.ini");
+    folder.Write("long.ini", head + std::string(limit + 1 - head.size(), '\n'));
+    folder.Write("full.ini", head + std::string(limit - head.size(), '\n'));
+    for (const Case& c : cases) {
+        const std::string path = folder.File(c.name);
+        testing_support::DebugCapture log;
+        const std::string value = ReadINI(path, "G", "k");
+        WriteINI(path, "G", "k", "w"); // the same size
+        if (*c.message == '\0') {
+            EXPECT_EQ(value, "v") << c.name;
+            EXPECT_EQ(ReadINI(path, "G", "k"), "w") << c.name;
+            continue;
+        }
+        EXPECT_EQ(value, "") << c.name;
+        // One message for the read and one for the refused write; nothing changed.
+        ASSERT_EQ(log.Messages().size(), 2u) << c.name;
+        EXPECT_EQ(log.Messages()[0],
+                  "\tReadINI: " + path + ": " + c.message + "; the file counts as unreadable");
+    }
+    EXPECT_EQ(folder.Read("long.ini").size(), limit + 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.File("fifo.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder.Path() / "zero.ini"));
 }

@@ -1,0 +1,29 @@
+// The machine-wide guard that lets one check run at a time: a named mutex in the global
+// namespace on Windows, a lock on a file in the state folder on POSIX. The system releases it
+// when its holder ends, however it ends, so a crashed run never blocks the next.
+#pragma once
+
+#include <memory>
+
+namespace modGetExternalIP {
+
+class SingleInstance {
+public:
+    // Tries once, without waiting.
+    SingleInstance();
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // False only when another holder has it. A guard the system cannot provide (no state
+    // folder, no mutex) does not stop the run: its diagnostic message says so.
+    bool Acquired() const { return acquired_; }
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+    bool acquired_ = false;
+};
+
+} // namespace modGetExternalIP
