@@ -18,11 +18,12 @@ void Trap(const VbError& e, bool& result) {
 
 } // namespace
 
-bool SendEmail(const std::string& sNewIP) {
-    return SendEmail(sNewIP, kConnectionTimeout);
+bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted) {
+    return SendEmail(sNewIP, kConnectionTimeout, onAccepted);
 }
 
-bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout) {
+bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
+               const std::function<void()>& onAccepted) {
     bool result = false;
     const Outcome<bool> loaded = LoadEmailConfig();
     if (!loaded) {
@@ -45,7 +46,7 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout) {
                             EmailSettings.SMTPPassword};
     const NotificationMessage message = ComposeMessage(EmailSettings, sNewIP);
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
-    if (Failure f = SendSmtpMessage(config, message, *transport)) {
+    if (Failure f = SendSmtpMessage(config, message, *transport, onAccepted)) {
         Trap(*f, result);
     }
     return result;

@@ -327,7 +327,7 @@ std::tm UtcNow() {
 } // namespace
 
 Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& message,
-                        SmtpTransport& transport) {
+                        SmtpTransport& transport, const std::function<void()>& onAccepted) {
     // Envelope first: nothing goes on the wire for addresses that cannot be sent safely.
     const std::vector<std::string> senders = SplitAddresses(SanitizeHeaderValue(message.From));
     if (senders.empty() || !IsSafeEnvelopeAddress(senders.front())) {
@@ -416,6 +416,9 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
     }
     if (!Positive(r.value())) {
         return s.Refusal(smtp_errors::kSendFailed, "The server refused the message.", r.value());
+    }
+    if (onAccepted) {
+        onAccepted();
     }
     s.Quit(); // accepted: the rest is a courtesy
     return std::nullopt;

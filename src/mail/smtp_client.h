@@ -13,6 +13,7 @@
 #include "mail/smtp_transport.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace modSendEmail {
@@ -33,8 +34,9 @@ struct SmtpConfig {
 // kRecipientsRejected, kLogonFailed, kSendFailed (any other refusal or a reply that is not
 // SMTP), kConnectionLost (the server closed the connection), kSecureChannelFailed (STARTTLS
 // not offered or refused, or bytes ahead of its handshake: then nothing more is sent in plain
-// text but QUIT).
+// text but QUIT). onAccepted, when given, runs as soon as the server has accepted the message,
+// before the courtesy QUIT, so a caller can record the delivery before anything else can stop it.
 Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& message,
-                        SmtpTransport& transport);
+                        SmtpTransport& transport, const std::function<void()>& onAccepted = {});
 
 } // namespace modSendEmail

@@ -2,9 +2,10 @@
 // remember the new one and send the notice.
 //
 // A notice is delivered at least once. Before sending, the address is written to PendingWANIP as
-// well as LastWANIP; only the server's acceptance removes PendingWANIP again. A run that finds
-// PendingWANIP naming the current address knows an earlier run stopped before its notice was
-// accepted, and sends it. A run stopped between the acceptance and the removal sends it twice.
+// well as LastWANIP; only the server's acceptance removes PendingWANIP again, at the moment the
+// server says so (before the session's goodbye). A run that finds PendingWANIP naming the current
+// address knows an earlier run stopped before its notice was accepted, and sends it. Only a run
+// stopped in the instant between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
@@ -61,9 +62,7 @@ void CheckWanIP() {
     if (current != last) {
         Store(kLastValue, current);
     }
-    if (modSendEmail::SendEmail(current)) {
-        ClearPending();
-    } else if (current != last) {
+    if (!modSendEmail::SendEmail(current, ClearPending) && current != last) {
         // The notice did not go out: put the old value back so the next run tries again.
         Store(kLastValue, last);
     }
