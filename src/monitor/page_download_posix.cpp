@@ -421,6 +421,4 @@ DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sF
     return result;
 }
 
-void DeletePageCacheEntry(const std::string&) {}
-
 } // namespace platform
