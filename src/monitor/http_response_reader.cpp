@@ -133,7 +133,13 @@ bool ResponseReader::ParseHead() {
         return false;
     }
     if (status_ < 200) {
-        // An interim answer: the real one follows on the same connection.
+        // An interim answer: the real one follows on the same connection. All of them
+        // together stay within the head's bound.
+        interimBytes_ += head_.size() + 4;
+        if (interimBytes_ > kMaxHeadBytes) {
+            Fail(DownloadFailure::TooLarge);
+            return false;
+        }
         head_.clear();
         status_ = 0;
         return true;

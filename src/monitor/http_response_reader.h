@@ -9,8 +9,9 @@
 //   Complete; one framed by Content-Length or chunks that has not ended yet is Truncated.
 // - The head (status line and headers) may take at most 16 KiB, the body at most the given
 //   bound (TooLarge otherwise; a declared length past the bound fails at once). Interim 1xx
-//   answers are skipped; 101 is Malformed. 204 and 304 carry no body. Transfer-Encoding
-//   chunked wins over Content-Length; differing Content-Length values are Malformed.
+//   answers are skipped (their heads together within the head's bound); 101 is Malformed. 204 and
+//   304 carry no body. Transfer-Encoding chunked wins over Content-Length; differing Content-Length
+//   values are Malformed.
 // - HeadDone() is true once the final response's headers are read: Status() and Location()
 //   are then set, so a redirect can be followed without waiting for its body. Body() holds
 //   the decoded body (chunks joined) received so far.
@@ -64,6 +65,7 @@ private:
     Phase phase_ = Phase::Head;
     std::string head_; // the head read so far, or the current chunk-size or trailer line
     std::size_t trailerBytes_ = 0;
+    std::size_t interimBytes_ = 0;
     int status_ = 0;
     std::string location_;
     std::string body_;

@@ -161,8 +161,9 @@ bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
     return true;
 }
 
+// As WaitFor sees it: less than a millisecond left counts as none.
 bool TimeIsUp(Clock::time_point deadline) {
-    return Clock::now() >= deadline;
+    return MillisecondsLeft(deadline) == 0;
 }
 
 DownloadResult Failed(DownloadFailure failure, int status = 0) {

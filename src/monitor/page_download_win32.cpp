@@ -11,6 +11,7 @@
 #include "common/win32_handle.h"
 #include "common/win32_text.h"
 #include "common/windows_api.h"
+#include "monitor/http_response_reader.h"
 #include "monitor/http_url.h"
 #include "monitor/page_file.h"
 
@@ -24,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 namespace platform {
@@ -207,6 +209,9 @@ DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadB
             !SetTimeouts(request.get(), deadline)) {
             return Failed(FailureOfLastError(deadline, DownloadFailure::CannotConnect));
         }
+        // The same bound on the head as the POSIX client's; not every WinHTTP knows the option.
+        SetNumberOption(request.get(), WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE,
+                        static_cast<DWORD>(http::ResponseReader::kMaxHeadBytes));
         if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                   WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
             !::WinHttpReceiveResponse(request.get(), nullptr)) {
@@ -236,15 +241,20 @@ DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sF
     RemovePageFiles(sFile);
     const Deadline deadline(bounds.time);
     const auto shared = std::make_shared<Handover>();
-    std::thread worker([shared, sUrl, bounds, deadline] {
-        std::string body;
-        const DownloadResult result = Fetch(sUrl, body, bounds, deadline, shared->abandoned);
-        const std::lock_guard lock(shared->mutex);
-        shared->result = result;
-        shared->body = std::move(body);
-        shared->done = true;
-        shared->finished.notify_all();
-    });
+    std::thread worker;
+    try {
+        worker = std::thread([shared, sUrl, bounds, deadline] {
+            std::string body;
+            const DownloadResult result = Fetch(sUrl, body, bounds, deadline, shared->abandoned);
+            const std::lock_guard lock(shared->mutex);
+            shared->result = result;
+            shared->body = std::move(body);
+            shared->done = true;
+            shared->finished.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return Failed(DownloadFailure::CannotConnect);
+    }
     std::unique_lock lock(shared->mutex);
     const bool done = shared->finished.wait_for(lock, std::chrono::milliseconds(deadline.Left()),
                                                 [&] { return shared->done; });

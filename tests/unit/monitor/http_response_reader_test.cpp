@@ -66,6 +66,15 @@ const Answer kAnswers[] = {
      State::Complete, DownloadFailure::None, 500, "busy"},
     {"interim answer skipped", "HTTP/1.1 100 Continue\r\n\r\n" + kOk + "Content-Length: 1\r\n\r\nz",
      false, State::Complete, DownloadFailure::None, 200, "z"},
+    {"interim answers without end",
+     [] {
+         std::string many;
+         for (int i = 0; i < 1000; ++i) {
+             many += "HTTP/1.1 100 Continue\r\n\r\n";
+         }
+         return many;
+     }(),
+     false, State::Failed, DownloadFailure::TooLarge, 100, ""},
     {"no body for 304", "HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", false,
      State::Complete, DownloadFailure::None, 304, ""},
     {"not HTTP", "SSH-2.0-x\r\n\r\n", false, State::Failed, DownloadFailure::Malformed, 0, ""},
