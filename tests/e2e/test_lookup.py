@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import os
 import shutil
+import subprocess
 import time
 from pathlib import Path
 
@@ -14,6 +15,7 @@ import pytest
 
 from check_run_servers import (body_address, configure, forget_address, smtp_sink,  # noqa: F401
                                stored_address)
+from conftest import BUILD, WINE_RUN
 from ip_page import IpPage, ip_page, refused_url  # noqa: F401
 from smtp_server import LoopbackCa
 
@@ -166,3 +168,42 @@ def test_a_blank_page_setting_is_used_as_it_stands(program, smtp_sink):
     program.run()
     assert [body_address(m) for m in smtp_sink.mails] == ["Unknown"]
     assert not (program.folder / "WAN.IP").exists()
+
+
+
+@pytest.fixture(scope="module")
+def stranger_certificate(tmp_path_factory):
+    return LoopbackCa(tmp_path_factory.mktemp("stranger-ca"), "Stranger CA").server_certificate(
+        "localhost", ["localhost"], ["127.0.0.1"])
+
+
+def trust_page_ca(program, ca) -> dict[str, str]:
+    """Makes the program trust the CA; the environment to run it with."""
+    if not program.is_wine:
+        return {"SSL_CERT_FILE": str(ca.cert)}
+    proc = subprocess.run([str(WINE_RUN), str(BUILD / "win64" / "trust_test_ca.exe"),
+                           program.windows_path(ca.cert)],
+                          env={"WINEPREFIX": str(program.wine_prefix), "PATH": "/usr/bin:/bin"},
+                          capture_output=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr.decode("latin-1")
+    return {}
+
+
+@pytest.mark.parametrize("trusted", [True, False], ids=["trusted", "untrusted"])
+def test_an_https_page_is_asked_only_after_its_certificate_passed(
+        program, smtp_sink, page_certificate, stranger_certificate, trusted):
+    ca, certificate = page_certificate
+    env = trust_page_ca(program, ca)
+    secure = IpPage(certificate=certificate if trusted else stranger_certificate)
+    try:
+        secure.answer("203.0.113.7\r\n")
+        forget_address(program)
+        # By name: Wine's own certificate check does not match IP addresses.
+        configure(program, secure.url.replace("127.0.0.1", "localhost"), smtp_sink.port)
+        assert program.run(env=env).returncode == 0
+        expected = "203.0.113.7" if trusted else "Unknown"
+        assert [body_address(m) for m in smtp_sink.mails] == [expected]
+        # The certificate is checked during the handshake, before the request goes out.
+        assert len(secure.requests) == (1 if trusted else 0)
+    finally:
+        secure.close()
