@@ -1,8 +1,11 @@
-// Windows page download with WinHTTP, synchronously. WinHTTP keeps no cache, so nothing of the
-// answer reaches the disk until it is whole. Redirects are followed here rather than by WinHTTP
-// so that the shared rule applies; the lookup's one deadline is spread over the per-request
-// time-outs and checked between reads. The certificate is checked by WinHTTP's default secure
-// behaviour during the handshake, before the request goes out. Only Win32 here.
+// Windows page download with WinHTTP, synchronously on a worker thread. WinHTTP keeps no cache,
+// and the answer stays in memory until it is whole, so nothing of it reaches the disk before.
+// Redirects are followed here rather than by WinHTTP so that the shared rule applies. The
+// lookup's one deadline is spread over the per-request time-outs and checked between reads;
+// the caller also waits for the worker only until then, since not every WinHTTP honours its
+// time-outs while a server sends nothing. An abandoned worker writes no file. The certificate
+// is checked by WinHTTP's default secure behaviour during the handshake, before the request
+// goes out. Only Win32 and the standard library here.
 #include "monitor/page_download.h"
 
 #include "common/win32_handle.h"
@@ -14,9 +17,14 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace platform {
 
@@ -121,9 +129,19 @@ long long DeclaredLength(HINTERNET request) {
     return error == std::errc() && end == text.data() + text.size() ? length : -1;
 }
 
+// What the caller and the worker share; whichever lets go last frees it.
+struct Handover {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::atomic<bool> abandoned{false};
+    DownloadResult result;
+    std::string body;
+};
+
 // Reads the body, at most one byte past the bound.
 DownloadResult ReadBody(HINTERNET request, int status, std::string& body, std::size_t limit,
-                        const Deadline& deadline) {
+                        const Deadline& deadline, const std::atomic<bool>& abandoned) {
     const long long declared = DeclaredLength(request);
     if (declared > static_cast<long long>(limit)) {
         return Failed(DownloadFailure::TooLarge, status);
@@ -131,7 +149,7 @@ DownloadResult ReadBody(HINTERNET request, int status, std::string& body, std::s
     char buffer[8192];
     for (;;) {
         const int left = deadline.Left();
-        if (left == 0) {
+        if (left == 0 || abandoned) {
             return Failed(DownloadFailure::TimedOut, status);
         }
         SetNumberOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, static_cast<DWORD>(left));
@@ -155,8 +173,8 @@ DownloadResult ReadBody(HINTERNET request, int status, std::string& body, std::s
     return {true, status, DownloadFailure::None};
 }
 
-DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadBounds& bounds) {
-    const Deadline deadline(bounds.time);
+DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadBounds& bounds,
+                     const Deadline& deadline, const std::atomic<bool>& abandoned) {
     const auto first = http::ParseUrl(sUrl);
     if (!first) {
         return Failed(DownloadFailure::CannotConnect);
@@ -198,7 +216,7 @@ DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadB
         const std::string location =
             win32::WideToAnsi(QueryHeader(request.get(), WINHTTP_QUERY_LOCATION));
         if (!http::IsRedirectStatus(status) || location.empty()) {
-            return ReadBody(request.get(), status, body, bounds.bytes, deadline);
+            return ReadBody(request.get(), status, body, bounds.bytes, deadline, abandoned);
         }
         switch (chain.Redirect(location)) {
         case http::RedirectChain::Verdict::Follow:
@@ -216,9 +234,30 @@ DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadB
 DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
                                   const DownloadBounds& bounds) {
     RemovePageFiles(sFile);
-    std::string body;
-    DownloadResult result = Fetch(sUrl, body, bounds);
-    if (result.complete && !WritePageFile(sFile, body)) {
+    const Deadline deadline(bounds.time);
+    const auto shared = std::make_shared<Handover>();
+    std::thread worker([shared, sUrl, bounds, deadline] {
+        std::string body;
+        const DownloadResult result = Fetch(sUrl, body, bounds, deadline, shared->abandoned);
+        const std::lock_guard lock(shared->mutex);
+        shared->result = result;
+        shared->body = std::move(body);
+        shared->done = true;
+        shared->finished.notify_all();
+    });
+    std::unique_lock lock(shared->mutex);
+    const bool done = shared->finished.wait_for(lock, std::chrono::milliseconds(deadline.Left()),
+                                                [&] { return shared->done; });
+    if (!done) {
+        shared->abandoned = true;
+        lock.unlock();
+        worker.detach();
+        return Failed(DownloadFailure::TimedOut);
+    }
+    lock.unlock();
+    worker.join();
+    DownloadResult result = shared->result;
+    if (result.complete && !WritePageFile(sFile, shared->body)) {
         result.complete = false;
     }
     return result;

@@ -1,5 +1,6 @@
 """A scriptable IP-check page on loopback: a body you set, any status, a stall, an oversized or
-endless answer, a chain of redirects. Records every request it gets.
+endless answer, a chain of redirects, a declared length the body does not keep, a connection
+held open after the answer, https with a given certificate. Records every request it gets.
 
     page = IpPage(); page.answer(b"203.0.113.7\r\n"); program uses page.url; page.close()
 
@@ -8,6 +9,7 @@ or the `ip_page` fixture, which closes it after the test.
 
 from __future__ import annotations
 
+import ssl
 import threading
 import time
 from dataclasses import dataclass, field
@@ -28,6 +30,9 @@ class Script:
     redirects: int = 0  # hops before the body: /r/N -> /r/N-1 -> ... -> the page
     location: str | None = None  # a fixed Location for a 302 (e.g. another scheme)
     headers: dict[str, str] = field(default_factory=dict)
+    content_length: int | None = None  # declared instead of the body's own length
+    hold_open: bool = False  # keep the connection open after the answer
+    delay: float = 0  # seconds before answering
 
 
 class _Handler(BaseHTTPRequestHandler):
@@ -44,6 +49,8 @@ class _Handler(BaseHTTPRequestHandler):
         if s.stall:
             page._stop.wait(120)
             return
+        if s.delay:
+            page._stop.wait(s.delay)
         if s.location is not None:
             self._send(302, b"", {"Location": s.location})
             return
@@ -53,7 +60,7 @@ class _Handler(BaseHTTPRequestHandler):
             # Relative and absolute Locations in turn.
             location = f"/r/{remaining - 1}"
             if remaining % 2:
-                location = f"http://127.0.0.1:{page.port}{location}"
+                location = f"{page.scheme}://127.0.0.1:{page.port}{location}"
             self._send(302, b"", {"Location": location})
             return
         if s.endless:
@@ -68,15 +75,18 @@ class _Handler(BaseHTTPRequestHandler):
                 pass
             return
         self._send(s.status, s.body, {"Content-Type": s.content_type, **s.headers},
-                   s.declare_length)
+                   s.declare_length, s.content_length)
+        if s.hold_open:
+            self.wfile.flush()
+            page._stop.wait(120)
 
-    def _send(self, status, body, headers, declare_length=True):
+    def _send(self, status, body, headers, declare_length=True, length=None):
         try:
             self.send_response(status)
             for k, v in headers.items():
                 self.send_header(k, v)
             if declare_length:
-                self.send_header("Content-Length", str(len(body)))
+                self.send_header("Content-Length", str(len(body) if length is None else length))
             self.end_headers()
             self.wfile.write(body)
         except OSError:
@@ -91,7 +101,8 @@ class _Server(ThreadingHTTPServer):
 class IpPage:
     PATH = "/IPCheck.php"
 
-    def __init__(self):
+    def __init__(self, certificate: tuple | None = None):
+        """certificate: (cert file, key file) to serve https."""
         self.script = Script()
         self.requests: list[str] = []
         self.request_headers: list[dict[str, str]] = []
@@ -100,12 +111,18 @@ class IpPage:
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.page = self
         self.port = self._server.server_address[1]
+        self.scheme = "http"
+        if certificate:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*map(str, certificate))
+            self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
+            self.scheme = "https"
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
         self._thread.start()
 
     @property
     def url(self) -> str:
-        return f"http://127.0.0.1:{self.port}{self.PATH}"
+        return f"{self.scheme}://127.0.0.1:{self.port}{self.PATH}"
 
     def answer(self, body: bytes | str, status: int = 200, **options) -> "IpPage":
         if isinstance(body, str):

@@ -253,29 +253,76 @@ TEST(DownloadPageToFile, BoundsAndRedirectsFailWithoutAFile) {
     EXPECT_TRUE(platform::DownloadPageToFile(page.Url(), target, shortBounds).complete);
     EXPECT_EQ(folder.Read("WAN.IP"), std::string(1024, 'a'));
 
+    using platform::DownloadFailure;
     struct Case {
         const char* name;
         LoopbackHttpServer::Mode mode;
         std::string response;
+        DownloadFailure failure;
     } cases[] = {
         {"declared too long", LoopbackHttpServer::Mode::Reply,
          "HTTP/1.1 200 OK\r\nContent-Length: 1025\r\nConnection: close\r\n\r\n" +
-             std::string(1025, 'a')},
+             std::string(1025, 'a'),
+         DownloadFailure::TooLarge},
         {"undeclared too long", LoopbackHttpServer::Mode::Reply,
-         "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(1025, 'a')},
-        {"endless body", LoopbackHttpServer::Mode::Flood, "HTTP/1.1 200 OK\r\n\r\n"},
-        {"stalled", LoopbackHttpServer::Mode::Stall, ""},
+         "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(1025, 'a'),
+         DownloadFailure::TooLarge},
+        {"shorter than declared", LoopbackHttpServer::Mode::Reply,
+         "HTTP/1.1 200 OK\r\nContent-Length: 20\r\nConnection: close\r\n\r\n203.0.113.7\r\n",
+         DownloadFailure::Truncated},
+        {"endless body", LoopbackHttpServer::Mode::Flood, "HTTP/1.1 200 OK\r\n\r\n",
+         DownloadFailure::TooLarge},
         {"redirect loop", LoopbackHttpServer::Mode::Reply,
          "HTTP/1.1 302 Found\r\nLocation: " + page.Url() +
-             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n",
+         DownloadFailure::TooManyRedirects},
+        {"redirect to file:", LoopbackHttpServer::Mode::Reply,
+         "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\nContent-Length: "
+         "0\r\nConnection: close\r\n\r\n",
+         DownloadFailure::BadRedirect},
+        // Last: the server holds this connection until it is destroyed.
+        {"stalled", LoopbackHttpServer::Mode::Stall, "", DownloadFailure::TimedOut},
     };
     for (const auto& c : cases) {
         page.Respond(c.mode, c.response);
+        const int asked = page.Requests();
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(platform::DownloadPageToFile(page.Url(), target, shortBounds).complete)
-            << c.name;
+        const auto result = platform::DownloadPageToFile(page.Url(), target, shortBounds);
+        EXPECT_FALSE(result.complete) << c.name;
+        EXPECT_EQ(result.failure, c.failure) << c.name;
         EXPECT_FALSE(CommonModule::DoesFileExist(target)) << c.name;
+        EXPECT_FALSE(CommonModule::DoesFileExist(target + ".part")) << c.name;
         // Generous: only shows that the time bound, not the server, ended the fetch.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.name;
+        if (c.failure == DownloadFailure::TooManyRedirects) {
+            EXPECT_EQ(page.Requests() - asked, 6) << "the first page and five redirects";
+        }
     }
+}
+
+TEST(DownloadPageToFile, ErrorStatusWithAWholeBodyIsComplete) {
+    testing_support::TempFolder folder;
+    const std::string target = folder.File("WAN.IP");
+    LoopbackHttpServer page;
+    page.Respond(LoopbackHttpServer::Mode::Reply,
+                 "HTTP/1.1 503 Busy\r\nContent-Length: 6\r\nConnection: close\r\n\r\nbusy\r\n");
+    const auto result = platform::DownloadPageToFile(page.Url(), target);
+    EXPECT_TRUE(result.complete);
+    EXPECT_EQ(result.status, 503);
+    EXPECT_EQ(platform::DescribeDownload(result), "HTTP status 503");
+    EXPECT_EQ(folder.Read("WAN.IP"), "busy\r\n");
+}
+
+TEST(DownloadPageToFile, APartFileLeftByAnEarlierRunIsRemoved) {
+    testing_support::TempFolder folder;
+    const std::string target = folder.File("WAN.IP");
+    std::string refused;
+    {
+        LoopbackHttpServer gone;
+        refused = gone.Url();
+    }
+    std::ofstream(target + ".part", std::ios::binary) << "198.51.100.99\r\n";
+    EXPECT_EQ(platform::DownloadPageToFile(refused, target).failure,
+              platform::DownloadFailure::CannotConnect);
+    EXPECT_FALSE(CommonModule::DoesFileExist(target + ".part"));
 }
