@@ -11,6 +11,7 @@
 #include "monitor/wan_ip.h"
 #include "registry/registry.h"
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -44,7 +45,12 @@ void ClearPending() {
 } // namespace
 
 void CheckWanIP() {
-    const std::string current = GetWanIP();
+    const std::optional<std::string> found = GetWanIP();
+    if (!found) {
+        // No page gave an address that passes ValidateAddress: the run changes nothing.
+        return;
+    }
+    const std::string& current = *found;
     const std::string last = ReadStored(kLastValue);
     const std::string pending = ReadStored(kPendingValue);
     const bool unsent = !pending.empty() && pending == current;
