@@ -114,6 +114,19 @@ TEST(SmtpReplyParser, SingleMultiLineSplitAndMalformed) {
     EXPECT_EQ(endless.Feed(std::string(70000, 'a')), SmtpReplyParser::State::Malformed);
 }
 
+// SMTP replies start with 2 to 5; a server sending anything else is not speaking SMTP, and a
+// "125" must not reach the client as a reply it could weigh.
+TEST(SmtpReplyParser, FirstDigitOutsideTwoToFiveIsNotSmtp) {
+    for (const char* bad : {"125 2.0.0 Ok: queued\r\n", "000 x\r\n", "600 x\r\n", "999\r\n"}) {
+        SmtpReplyParser p;
+        EXPECT_EQ(p.Feed(bad), SmtpReplyParser::State::Malformed) << bad;
+    }
+    for (const char* good : {"200 x\r\n", "599 x\r\n"}) {
+        SmtpReplyParser p;
+        EXPECT_EQ(p.Feed(good), SmtpReplyParser::State::Complete) << good;
+    }
+}
+
 TEST(SendSmtpMessage, PlainDeliveryCommandsAndDataFraming) {
     ScriptedTransport t({kGreeting, "250-mail.test\r\n250 AUTH PLAIN\r\n", kOk, kOk, kOk,
                          "354 go\r\n", kOk, "221 bye\r\n"});
