@@ -5,6 +5,7 @@
 #include "monitor/wan_ip.h"
 #include "registry/registry.h"
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -33,7 +34,12 @@ void StoreWanIP(const std::string& sAddress) {
 } // namespace
 
 void CheckWanIP() {
-    const std::string current = GetWanIP();
+    const std::optional<std::string> found = GetWanIP();
+    if (!found) {
+        // No page gave an address that passes ValidateAddress: the run changes nothing.
+        return;
+    }
+    const std::string& current = *found;
     const std::string last = LastWanIP();
     if (current == last) {
         return;

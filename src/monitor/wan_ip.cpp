@@ -1,11 +1,16 @@
-// The WAN address lookup: fetch the IP-check page into "WAN.IP", keep its last line.
+// The WAN address lookup: fetch each listed IP-check page into "WAN.IP" until one's last line
+// is a usable address.
 #include "monitor/wan_ip.h"
 
+#include "common/dprint.h"
 #include "common/file_checks.h"
+#include "monitor/page_list.h"
 #include "settings/app_settings.h"
 #include "settings/ini_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace modGetExternalIP {
 
@@ -32,6 +37,65 @@ void DeleteFileIfPresent(const std::string& sFile) {
     if (CommonModule::DoesFileExist(sFile)) {
         std::remove(sFile.c_str());
     }
+}
+
+// One page's download as the lookup sees it. The only place that calls the downloader, so a
+// richer download result changes this adapter alone.
+struct PageDownload {
+    bool complete = false;
+    int status = 0;     // the final HTTP status; 0 when not known
+    std::string reason; // why an incomplete download failed
+};
+
+PageDownload DownloadPage(const std::string& sPage, const std::string& sFile,
+                          const platform::DownloadBounds& bounds) {
+    PageDownload download;
+    download.complete = platform::DownloadPageToFile(sPage, sFile, bounds);
+    if (!download.complete) {
+        download.reason = "download failed";
+    }
+    return download;
+}
+
+// The address one page gives under the rule, or why it gives none.
+struct PageAnswer {
+    std::optional<std::string> address;
+    std::string reason;
+};
+
+PageAnswer AskPage(const std::string& sPage, AddressRule rule, bool bClearCache,
+                   const platform::DownloadBounds& bounds) {
+    const std::string sFile = CommonModule::AppPath() + kWanIpFileName;
+    DeleteFileIfPresent(sFile);
+    if (bClearCache) {
+        platform::DeletePageCacheEntry(sPage);
+    }
+    const PageDownload download = DownloadPage(sPage, sFile, bounds);
+    // A failed fetch leaves no file, and a file left by an interrupted run was deleted above.
+    const bool arrived = download.complete && CommonModule::DoesFileExist(sFile);
+    std::string sLine;
+    if (arrived) {
+        sLine = LastLineOf(ReadFileBytes(sFile));
+    }
+    DeleteFileIfPresent(sFile);
+    if (!arrived) {
+        return {std::nullopt, download.reason.empty() ? "download failed" : download.reason};
+    }
+    if (rule == AddressRule::Off) {
+        if (sLine.empty()) {
+            return {std::nullopt, "empty answer"};
+        }
+        return {std::move(sLine), {}};
+    }
+    // An error page may well carry an address-like line (a proxy's own, say).
+    if (download.status >= 400) {
+        return {std::nullopt, "HTTP status " + std::to_string(download.status)};
+    }
+    std::optional<std::string> address = ApplyAddressRule(rule, sLine);
+    if (!address) {
+        return {std::nullopt, "not an address"};
+    }
+    return {std::move(address), {}};
 }
 
 } // namespace
@@ -62,25 +126,60 @@ std::string WanIPPageAddress() {
     return sPage;
 }
 
-std::string LookupWanIP(const std::string& sPage, bool bClearCache,
-                        const platform::DownloadBounds& bounds) {
-    const std::string sFile = CommonModule::AppPath() + kWanIpFileName;
-    DeleteFileIfPresent(sFile);
-    if (bClearCache) {
-        platform::DeletePageCacheEntry(sPage);
+WanIPLookup LookupWanIPPages(const std::vector<std::string>& pages, AddressRule rule,
+                             bool bClearCache, const LookupBounds& bounds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + bounds.total;
+    WanIPLookup lookup;
+    for (const std::string& page : pages) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left <= std::chrono::milliseconds::zero()) {
+            lookup.failed.push_back({page, "not asked: the lookup's time bound passed"});
+            continue;
+        }
+        platform::DownloadBounds pageBounds = bounds.page;
+        pageBounds.time = std::min(pageBounds.time, left);
+        PageAnswer answer = AskPage(page, rule, bClearCache, pageBounds);
+        if (answer.address) {
+            lookup.address = std::move(answer.address);
+            break;
+        }
+        lookup.failed.push_back({page, std::move(answer.reason)});
     }
-    // Only the file's presence matters below: a failed fetch leaves none.
-    platform::DownloadPageToFile(sPage, sFile, bounds);
-    std::string sLine;
-    if (CommonModule::DoesFileExist(sFile)) {
-        sLine = LastLineOf(ReadFileBytes(sFile));
-    }
-    DeleteFileIfPresent(sFile);
-    return sLine.empty() ? std::string(kUnknownAddress) : sLine;
+    return lookup;
 }
 
-std::string GetWanIP() {
-    return LookupWanIP(WanIPPageAddress(), true);
+std::string LookupWanIP(const std::string& sPage, bool bClearCache,
+                        const platform::DownloadBounds& bounds) {
+    return LookupWanIPPages({sPage}, AddressRule::Off, bClearCache, {bounds, bounds.time})
+        .address.value_or(kUnknownAddress);
+}
+
+std::string NoAddressMessage(const std::vector<FailedPage>& failed) {
+    std::string message = "modGetExternalIP\\GetWanIP: no check page gave an address, nothing "
+                          "changed:";
+    if (failed.empty()) {
+        message += " no page listed";
+    }
+    for (std::size_t i = 0; i < failed.size(); ++i) {
+        message += (i == 0 ? " " : "; ") + failed[i].page + " (" + failed[i].reason + ")";
+    }
+    return message;
+}
+
+std::optional<std::string> GetWanIP() {
+    const AddressRule rule = AddressRuleFromSetting(
+        CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
+    WanIPLookup lookup = LookupWanIPPages(SplitPageList(WanIPPageAddress()), rule, true);
+    if (lookup.address) {
+        return std::move(lookup.address);
+    }
+    if (rule == AddressRule::Off) {
+        return std::string(kUnknownAddress);
+    }
+    CommonModule::DPrint(NoAddressMessage(lookup.failed));
+    return std::nullopt;
 }
 
 std::string GetWanIPDefault() {

@@ -1,10 +1,14 @@
 // modGetExternalIP: the WAN address lookup.
 #pragma once
 
+#include "monitor/address_rule.h"
 #include "monitor/page_download.h"
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace modGetExternalIP {
 
@@ -15,22 +19,56 @@ inline constexpr const char* kUnknownAddress = "Unknown";
 // The temporary file in the program folder that holds the page during one lookup.
 inline constexpr const char* kWanIpFileName = "WAN.IP";
 
-// The last line of the page named by WhatIsMyIP (or the built-in page), or "Unknown".
-std::string GetWanIP();
-// The same lookup as the configuration window's test e-mail uses it.
+// The address of the first page WhatIsMyIP lists (or the built-in page) that gives a usable one,
+// under the rule ValidateAddress names. With the rule off: "Unknown" when every page failed.
+// With it on: no value when no page gave an address that passes, after one diagnostic message
+// naming each page tried and why it failed.
+std::optional<std::string> GetWanIP();
+// The same lookup as the configuration window's test e-mail uses it: the built-in page only.
 std::string GetWanIPDefault();
 
-// The page GetWanIP asks: WhatIsMyIP of section "General", or the built-in page when that is
-// the empty text (a blank is used as it stands).
+// What WhatIsMyIP of section "General" holds, or the built-in page when that is the empty text
+// (a blank is used as it stands). GetWanIP splits it into pages.
 std::string WanIPPageAddress();
 
 // The line a line-by-line text read keeps last: a line ends at CR or at CR LF, which are not
 // part of it; a lone LF stays in the line. Empty when the text holds no line.
 std::string LastLineOf(std::string_view text);
 
-// One lookup of sPage through the temporary file in the program folder: the last line of the
-// answer, or "Unknown". bClearCache removes the page's Internet-cache entry first.
+// The bounds of one lookup over a list of pages: each page has its own download bounds, and
+// the whole lookup ends by the total; a page whose turn comes later is not asked. The total is
+// at least one page's time, so a one-page lookup is bounded exactly as the page is.
+struct LookupBounds {
+    platform::DownloadBounds page;
+    std::chrono::milliseconds total{180'000};
+};
+
+// A page that gave no usable address, and why, in short English ("cannot connect", "HTTP
+// status 500", "not an address"...).
+struct FailedPage {
+    std::string page;
+    std::string reason;
+};
+
+struct WanIPLookup {
+    // The first usable address, in the rule's written form; no value when no page gave one.
+    std::optional<std::string> address;
+    // The pages asked before it (or all of them), in order.
+    std::vector<FailedPage> failed;
+};
+
+// Asks the pages in order through the temporary file in the program folder until one gives a
+// usable address. Usable: a non-empty last line when the rule is off; otherwise an answer that
+// is not an HTTP error status (4xx, 5xx) and whose last line passes the rule. bClearCache
+// removes each page's Internet-cache entry before it is asked.
+WanIPLookup LookupWanIPPages(const std::vector<std::string>& pages, AddressRule rule,
+                             bool bClearCache, const LookupBounds& bounds = {});
+
+// One lookup of sPage as it stands, the rule off: the last line of the answer, or "Unknown".
 std::string LookupWanIP(const std::string& sPage, bool bClearCache,
                         const platform::DownloadBounds& bounds = {});
+
+// The diagnostic message of a lookup in which no page passed.
+std::string NoAddressMessage(const std::vector<FailedPage>& failed);
 
 } // namespace modGetExternalIP

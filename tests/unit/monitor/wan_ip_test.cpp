@@ -1,9 +1,11 @@
-// The WAN address lookup: the last-line rule, the page choice, and the bounded download against
-// a loopback page (the platform's own downloader on Windows, libcurl on POSIX).
+// The WAN address lookup: the last-line rule, the page choice, the list of pages with and
+// without the address rule, and the bounded download against a loopback page (the platform's
+// own downloader on Windows, libcurl on POSIX).
 #include "common/file_checks.h"
 #include "monitor/page_download.h"
 #include "monitor/wan_ip.h"
 #include "settings/app_settings.h"
+#include "support/debug_capture.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_folder.h"
 
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <vector>
 
 using namespace modGetExternalIP;
 using testing_support::LoopbackHttpServer;
@@ -37,6 +40,19 @@ private:
     testing_support::TempFolder folder_;
     std::string saved_;
 };
+
+std::string RefusedUrl() {
+    LoopbackHttpServer gone;
+    return gone.Url();
+}
+
+std::vector<std::string> ReasonsOf(const WanIPLookup& lookup) {
+    std::vector<std::string> reasons;
+    for (const FailedPage& f : lookup.failed) {
+        reasons.push_back(f.reason);
+    }
+    return reasons;
+}
 
 } // namespace
 
@@ -124,6 +140,100 @@ TEST(LookupWanIP, FailedFetchesAreUnknownAndLeaveNoFile) {
         std::ofstream(WanIpFile(), std::ios::binary) << "stale\r\n";
         EXPECT_EQ(LookupWanIP(url, true), kUnknownAddress) << url;
         EXPECT_FALSE(CommonModule::DoesFileExist(WanIpFile()));
+    }
+}
+
+TEST(LookupWanIPPages, TheFirstUsablePageWinsAndLaterOnesAreNotAsked) {
+    const std::string refused = RefusedUrl();
+    LoopbackHttpServer empty, html, v4, v6, spare;
+    empty.RespondText("");
+    html.RespondText("<html>\r\n<body>Service busy</body>\r\n</html>");
+    v4.RespondText(" 203.0.113.7\t\r\n");
+    v6.RespondText("2001:DB8:0:0::1\n");
+    using Reasons = std::vector<std::string>;
+    struct Case {
+        AddressRule rule;
+        std::vector<std::string> pages;
+        std::optional<std::string> address;
+        Reasons reasons;
+    } cases[] = {
+        {AddressRule::Off,
+         {refused, empty.Url(), html.Url(), spare.Url()},
+         "</html>",
+         {"download failed", "empty answer"}},
+        {AddressRule::Off, {v4.Url(), spare.Url()}, " 203.0.113.7\t", {}},
+        {AddressRule::Off,
+         {refused, empty.Url()},
+         std::nullopt,
+         {"download failed", "empty answer"}},
+        {AddressRule::Off, {}, std::nullopt, {}},
+        {AddressRule::Any,
+         {refused, html.Url(), empty.Url(), v4.Url(), spare.Url()},
+         "203.0.113.7",
+         {"download failed", "not an address", "not an address"}},
+        {AddressRule::IPv6, {v4.Url(), v6.Url(), spare.Url()}, "2001:db8::1", {"not an address"}},
+        {AddressRule::IPv4,
+         {v6.Url(), html.Url()},
+         std::nullopt,
+         {"not an address", "not an address"}},
+    };
+    for (const auto& c : cases) {
+        const WanIPLookup lookup = LookupWanIPPages(c.pages, c.rule, true);
+        EXPECT_EQ(lookup.address, c.address) << c.pages.size() << " pages";
+        EXPECT_EQ(ReasonsOf(lookup), c.reasons) << c.pages.size() << " pages";
+        EXPECT_EQ(spare.Requests(), 0);
+        EXPECT_FALSE(CommonModule::DoesFileExist(WanIpFile()));
+    }
+}
+
+TEST(LookupWanIPPages, TheWholeLookupEndsByItsTotalBound) {
+    LoopbackHttpServer first, second, good;
+    first.Respond(LoopbackHttpServer::Mode::Stall, "");
+    second.Respond(LoopbackHttpServer::Mode::Stall, "");
+    good.RespondText("203.0.113.7\r\n");
+    const LookupBounds bounds{{std::chrono::milliseconds(1000), 1024},
+                              std::chrono::milliseconds(1500)};
+    const auto start = std::chrono::steady_clock::now();
+    const WanIPLookup lookup =
+        LookupWanIPPages({first.Url(), second.Url(), good.Url()}, AddressRule::Any, true, bounds);
+    // Generous: only shows that the bounds, not the servers, ended the lookup.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(lookup.address, std::nullopt);
+    ASSERT_EQ(lookup.failed.size(), 3u);
+    EXPECT_EQ(second.Requests(), 1) << "the time left was enough to ask the second page";
+    EXPECT_EQ(lookup.failed[2].reason, "not asked: the lookup's time bound passed");
+    EXPECT_EQ(good.Requests(), 0);
+}
+
+TEST(GetWanIP, WithTheRuleOnAFailedLookupGivesNothingAndOneMessage) {
+    const std::string refused = RefusedUrl();
+    LoopbackHttpServer html, v6;
+    html.RespondText("<html>\r\n<body>Service busy</body>\r\n</html>");
+    v6.RespondText("2001:DB8::1\r\n");
+    const std::string pages = refused + " \t" + html.Url();
+    struct Case {
+        std::string ini;
+        std::optional<std::string> address;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"WhatIsMyIP=" + pages, "</html>", {}},
+        {"WhatIsMyIP=" + refused + " " + refused, kUnknownAddress, {}},
+        {"WhatIsMyIP=\" \t \"", kUnknownAddress, {}},
+        {"WhatIsMyIP=" + pages + " " + v6.Url() + "\r\nValidateAddress=6", "2001:db8::1", {}},
+        {"WhatIsMyIP=" + pages + "\r\nValidateAddress=1",
+         std::nullopt,
+         {"\tmodGetExternalIP\\GetWanIP: no check page gave an address, nothing changed: " +
+          refused + " (download failed); " + html.Url() + " (not an address)"}},
+        {"WhatIsMyIP=\" \"\r\nValidateAddress=4",
+         std::nullopt,
+         {"\tmodGetExternalIP\\GetWanIP: no check page gave an address, nothing changed: no "
+          "page listed"}},
+    };
+    for (const auto& c : cases) {
+        SettingsFile settings("[General]\r\n" + c.ini + "\r\n");
+        testing_support::DebugCapture capture;
+        EXPECT_EQ(GetWanIP(), c.address) << c.ini;
+        EXPECT_EQ(capture.Messages(), c.messages) << c.ini;
     }
 }
 
