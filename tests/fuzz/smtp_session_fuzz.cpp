@@ -1,9 +1,10 @@
 // One delivery against a server that answers anything, cut into reads anywhere. Whatever it
-// answers: the client only moves on after the reply that allows it (220 greeting, 2xx or 3xx EHLO
-// or HELO, 235 after AUTH, 334 inside AUTH LOGIN, 2xx MAIL and RCPT, 354 DATA); after any other
-// reply it sends nothing more but QUIT; it never writes before the previous reply is whole; it
-// reports success exactly when the end of the data got 2xx; its error texts are printable and never
-// carry the password or its encodings; and only well-formed CRLF lines go on the wire.
+// answers: the client only moves on after the reply that allows it (220 greeting, 2xx or 3xx
+// EHLO or HELO, 235 after AUTH, 334 or 235 inside AUTH LOGIN, 2xx MAIL and RCPT, 354 DATA);
+// after any other reply it sends nothing more but QUIT; it never writes before the previous
+// reply is whole; it reports success exactly when the end of the data got 2xx; its error texts
+// are printable and never carry the password or its encodings; and only well-formed CRLF lines
+// go on the wire.
 #include "fuzz_input.h"
 #include "mail/smtp_client.h"
 #include "support/debug_capture.h"
@@ -103,11 +104,7 @@ std::vector<Command> Commands(const std::string& sent) {
         const Kind previous = out.empty() ? Kind::Greeting : out.back().kind;
         Kind kind = Kind::Other;
         auto starts = [&](const char* p) { return line.rfind(p, 0) == 0; };
-        if (previous == Kind::AuthLogin) {
-            kind = Kind::User;
-        } else if (previous == Kind::User) {
-            kind = Kind::Pass;
-        } else if (starts("EHLO ")) {
+        if (starts("EHLO ")) {
             kind = Kind::Ehlo;
         } else if (starts("HELO ")) {
             kind = Kind::Helo;
@@ -124,6 +121,10 @@ std::vector<Command> Commands(const std::string& sent) {
             inPayload = true;
         } else if (line == "QUIT") {
             kind = Kind::Quit;
+        } else if (previous == Kind::AuthLogin) {
+            kind = Kind::User; // base64, never one of the commands above
+        } else if (previous == Kind::User) {
+            kind = Kind::Pass;
         }
         out.push_back({kind, line});
     }
@@ -161,7 +162,7 @@ bool Allows(Kind kind, const SmtpReply& r) {
         return r.code == 235;
     case Kind::AuthLogin:
     case Kind::User:
-        return r.code == 334;
+        return r.code == 334 || r.code == 235; // a challenge, or logged on already
     case Kind::Data:
         return r.code == 354;
     default:
@@ -266,10 +267,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 next = c.kind == Kind::Mail;
                 break;
             case Kind::AuthLogin:
-                next = c.kind == Kind::User && c.line == userLine;
+                next = before.code == 235 ? c.kind == Kind::Mail
+                                          : c.kind == Kind::User && c.line == userLine;
                 break;
             case Kind::User:
-                next = c.kind == Kind::Pass && c.line == passLine;
+                next = before.code == 235 ? c.kind == Kind::Mail
+                                          : c.kind == Kind::Pass && c.line == passLine;
                 break;
             case Kind::Mail:
             case Kind::Rcpt:
