@@ -19,8 +19,9 @@ std::string Read(const char* key) {
     return CommonModule::ReadINI(CommonModule::sAppINI, kSection, key);
 }
 
-// A check-box value: on only when it is a number equal to 1; a word is an error.
-std::optional<VbError> LoadFlag(const char* key, bool& field) {
+// A check-box value: on only when it is a number equal to 1, off for any other number, no value
+// when empty; a word is an error.
+std::optional<VbError> LoadFlag(const char* key, std::optional<bool>& field) {
     const std::string value = Read(key);
     if (value.empty()) {
         return std::nullopt;
@@ -29,10 +30,15 @@ std::optional<VbError> LoadFlag(const char* key, bool& field) {
     if (!n) {
         return n.error();
     }
-    if (n.value() == 1) {
-        field = true;
-    }
+    field = n.value() == 1;
     return std::nullopt;
+}
+
+std::optional<VbError> LoadFlag(const char* key, bool& field) {
+    std::optional<bool> value;
+    std::optional<VbError> e = LoadFlag(key, value);
+    field = value.value_or(false);
+    return e;
 }
 
 } // namespace
@@ -45,6 +51,9 @@ Outcome<bool> LoadEmailConfig() {
         return *e;
     }
     if (auto e = LoadFlag("SMTPAuth", EmailSettings.SMTPAuth)) {
+        return *e;
+    }
+    if (auto e = LoadFlag("StartTLS", EmailSettings.StartTLS)) {
         return *e;
     }
     auto required = [&](const char* key, std::string& field) {

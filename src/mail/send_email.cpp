@@ -39,7 +39,8 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout) {
                             2,
                             EmailSettings.SMTPPort,
                             EmailSettings.SMTPAuth,
-                            EmailSettings.UseSSL,
+                            ChooseConnectionSecurity(EmailSettings.UseSSL, EmailSettings.StartTLS,
+                                                     EmailSettings.SMTPPort),
                             EmailSettings.SMTPUserName,
                             EmailSettings.SMTPPassword};
     const NotificationMessage message = ComposeMessage(EmailSettings, sNewIP);

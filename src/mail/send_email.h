@@ -4,6 +4,7 @@
 #include "common/vb_error.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace modSendEmail {
@@ -18,6 +19,7 @@ struct EmailSettingsRecord {
     std::string ToEmail;
     bool UseSSL = false;
     bool SMTPAuth = false;
+    std::optional<bool> StartTLS; // no value when the key is missing or empty
     std::string Subject;
 };
 

@@ -12,23 +12,89 @@ namespace modSendEmail {
 
 namespace {
 
-constexpr std::size_t kMaxReply = 64 * 1024;
 // After the message was accepted the QUIT reply is a courtesy: do not wait long for it.
 constexpr std::chrono::milliseconds kQuitWait{5000};
-
-VbError Refusal(long number, const char* what, const SmtpReply& reply) {
-    return {number, std::string(what) + " The server response was: " +
-                        SanitizeServerText(std::to_string(reply.code) + " " + reply.Text())};
-}
+// A server word at least this long that is part of a secret the client sent counts as its echo.
+constexpr std::size_t kMinEchoFragment = 8;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsBase64Char(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '+' || c == '/' ||
+           c == '=';
+}
+
+constexpr std::string_view kHidden = "[hidden]";
+
+// What the client sends to authenticate, in every form a server might echo it back.
+std::vector<std::string> Secrets(const SmtpConfig& config) {
+    if (!config.authenticate) {
+        return {};
+    }
+    std::string plain;
+    plain += '\0';
+    plain += config.userName;
+    plain += '\0';
+    plain += config.password;
+    std::vector<std::string> secrets = {Base64Encode(plain)};
+    if (!config.password.empty()) {
+        secrets.push_back(config.password);
+        secrets.push_back(Base64Encode(config.password));
+    }
+    return secrets;
+}
+
+// Server text with every echo of a secret hidden: each whole occurrence, and each word that is
+// a long enough piece of one (a server may cut what it echoes).
+std::string Redact(std::string_view text, const std::vector<std::string>& secrets) {
+    std::string whole(text);
+    for (const std::string& secret : secrets) {
+        for (std::size_t at = 0; (at = whole.find(secret, at)) != std::string::npos;) {
+            whole.replace(at, secret.size(), kHidden);
+            at += kHidden.size();
+        }
+    }
+    if (secrets.empty()) {
+        return whole;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < whole.size();) {
+        if (IsBlank(whole[i])) {
+            out += whole[i++];
+            continue;
+        }
+        std::size_t end = i;
+        while (end < whole.size() && !IsBlank(whole[end])) {
+            ++end;
+        }
+        std::string_view word = std::string_view(whole).substr(i, end - i);
+        std::string_view core = word;
+        while (!core.empty() && !IsBase64Char(core.front())) {
+            core.remove_prefix(1);
+        }
+        while (!core.empty() && !IsBase64Char(core.back())) {
+            core.remove_suffix(1);
+        }
+        const bool echo = core.size() >= kMinEchoFragment &&
+                          std::any_of(secrets.begin(), secrets.end(), [&](const std::string& s) {
+                              return s.find(core) != std::string::npos;
+                          });
+        out += echo ? kHidden : word;
+        i = end;
+    }
+    return out;
+}
+
 class Session {
 public:
-    Session(SmtpTransport& transport, std::chrono::milliseconds timeout)
-        : transport_(transport), timeout_(timeout) {}
+    Session(SmtpTransport& transport, const SmtpConfig& config)
+        : transport_(transport), timeout_(config.connectionTimeout), secrets_(Secrets(config)) {}
 
     // One whole reply, within one timeout.
     Outcome<SmtpReply> ReadReply(std::chrono::milliseconds wait) {
@@ -38,8 +104,8 @@ public:
             case SmtpReplyParser::State::Complete:
                 return parser_.Take();
             case SmtpReplyParser::State::Malformed:
-                return VbError{smtp_errors::kSendFailed, "The server's reply is not SMTP: " +
-                                                             SanitizeServerText(parser_.Pending())};
+                return VbError{smtp_errors::kSendFailed,
+                               "The server's reply is not SMTP: " + Describe(parser_.Pending())};
             case SmtpReplyParser::State::NeedMore:
                 break;
             }
@@ -72,14 +138,47 @@ public:
         return ReadReply();
     }
 
+    // Ends a session that failed before the message; the server's answer does not matter.
+    void Quit() { (void)Send("QUIT\r\n"); }
+
+    // Received bytes that no reply has taken yet.
+    bool HasPendingBytes() const { return !parser_.Pending().empty(); }
+
+    Deadline NextDeadline() const { return std::chrono::steady_clock::now() + timeout_; }
+
+    // Server text fit for the log, with nothing of the credentials in it.
+    std::string Describe(std::string_view text) const {
+        return SanitizeServerText(Redact(text, secrets_));
+    }
+
+    VbError Refusal(long number, std::string_view what, const SmtpReply& reply) const {
+        return {number, std::string(what) + " The server response was: " +
+                            Describe(std::to_string(reply.code) + " " + reply.Text())};
+    }
+
 private:
     SmtpTransport& transport_;
     std::chrono::milliseconds timeout_;
+    std::vector<std::string> secrets_;
     SmtpReplyParser parser_;
 };
 
 bool Positive(const SmtpReply& r) {
-    return r.code >= 200 && r.code < 400;
+    return r.code >= 200 && r.code < 300;
+}
+
+// Whether the EHLO reply announces the keyword as an extension line of its own.
+bool Announces(const SmtpReply& ehlo, std::string_view keyword) {
+    for (std::size_t i = 1; i < ehlo.lines.size(); ++i) {
+        std::string_view line = ehlo.lines[i];
+        while (!line.empty() && line.back() == ' ') {
+            line.remove_suffix(1);
+        }
+        if (text::EqualsIgnoreCaseAscii(line, keyword)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The mechanisms named by the EHLO reply's AUTH lines ("AUTH PLAIN LOGIN", "AUTH=LOGIN").
@@ -132,10 +231,59 @@ Failure Authenticate(Session& s, const SmtpReply& ehlo, const SmtpConfig& config
         return r.error();
     }
     if (r.value().code != 235) {
-        return Refusal(smtp_errors::kLogonFailed, "The server rejected the logon attempt.",
-                       r.value());
+        return s.Refusal(smtp_errors::kLogonFailed, "The server rejected the logon attempt.",
+                         r.value());
     }
     return std::nullopt;
+}
+
+// EHLO, or HELO when EHLO is refused; the reply's lines are the extensions the server offers.
+Outcome<SmtpReply> Greet(Session& s, const std::string& name) {
+    Outcome<SmtpReply> ehlo = s.Command("EHLO " + name);
+    if (!ehlo || Positive(ehlo.value())) {
+        return ehlo;
+    }
+    ehlo = s.Command("HELO " + name);
+    if (!ehlo) {
+        return ehlo;
+    }
+    if (!Positive(ehlo.value())) {
+        return s.Refusal(smtp_errors::kSendFailed, "The server refused the greeting.",
+                         ehlo.value());
+    }
+    ehlo.value().lines.clear(); // HELO names no extensions
+    return ehlo;
+}
+
+VbError NotSecured(const std::string& why) {
+    return {smtp_errors::kSecureChannelFailed,
+            "The secure connection to the server failed: " + why};
+}
+
+// STARTTLS after a plain EHLO: the server must offer it and agree, and nothing may follow its
+// agreement before the handshake. Failing, nothing but QUIT goes out in plain text.
+Failure StartTls(Session& s, SmtpTransport& transport, const SmtpConfig& config,
+                 const SmtpReply& ehlo) {
+    if (!Positive(ehlo) || !Announces(ehlo, "STARTTLS")) {
+        s.Quit();
+        return NotSecured("the server does not offer STARTTLS, and the message is not sent "
+                          "without it.");
+    }
+    Outcome<SmtpReply> r = s.Command("STARTTLS");
+    if (!r) {
+        return r.error();
+    }
+    if (r.value().code != 220) {
+        s.Quit();
+        return s.Refusal(smtp_errors::kSecureChannelFailed,
+                         "The secure connection to the server failed: the server refused "
+                         "STARTTLS, and the message is not sent without it.",
+                         r.value());
+    }
+    if (s.HasPendingBytes()) {
+        return NotSecured("the server sent data ahead of the TLS handshake.");
+    }
+    return transport.StartTls(config.server, s.NextDeadline());
 }
 
 std::string ClientName(SmtpTransport& transport) {
@@ -174,57 +322,6 @@ std::tm UtcNow() {
 
 } // namespace
 
-std::string SmtpReply::Text() const {
-    std::string t;
-    for (const std::string& line : lines) {
-        if (!t.empty()) {
-            t += "\r\n";
-        }
-        t += line;
-    }
-    return t;
-}
-
-SmtpReplyParser::State SmtpReplyParser::Feed(std::string_view bytes) {
-    buffer_.append(bytes);
-    for (;;) {
-        const std::size_t lf = buffer_.find('\n');
-        if (lf == std::string::npos) {
-            return buffer_.size() > kMaxReply ? State::Malformed : State::NeedMore;
-        }
-        std::string line = buffer_.substr(0, lf);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        // Reply codes start with 2 to 5; anything else is not a server speaking SMTP.
-        if (line.size() < 3 || line[0] < '2' || line[0] > '5' || !IsDigit(line[1]) ||
-            !IsDigit(line[2]) || (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
-            return State::Malformed;
-        }
-        const int code = std::stoi(line.substr(0, 3));
-        if (haveCode_ && code != reply_.code) {
-            return State::Malformed;
-        }
-        reply_.code = code;
-        haveCode_ = true;
-        reply_.lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
-        buffer_.erase(0, lf + 1);
-        if (line.size() == 3 || line[3] == ' ') {
-            return State::Complete;
-        }
-        if (reply_.lines.size() > 1000) {
-            return State::Malformed;
-        }
-    }
-}
-
-SmtpReply SmtpReplyParser::Take() {
-    SmtpReply r = std::move(reply_);
-    reply_ = SmtpReply{};
-    haveCode_ = false;
-    return r;
-}
-
 Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& message,
                         SmtpTransport& transport) {
     // Envelope first: nothing goes on the wire for addresses that cannot be sent safely.
@@ -246,34 +343,35 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
     WireInputs inputs{platform::MailCharset(), UtcNow(), NewMessageId(senders.front())};
     const std::string data = DotStuff(BuildMessageData(message, inputs)) + ".\r\n";
 
-    if (Failure f =
-            transport.Connect(config.server, config.port, config.useSsl,
-                              std::chrono::steady_clock::now() + config.connectionTimeout)) {
+    const bool startTls = config.security == ConnectionSecurity::StartTls;
+    if (Failure f = transport.Connect(
+            config.server, config.port, config.security == ConnectionSecurity::ImplicitTls,
+            std::chrono::steady_clock::now() + config.connectionTimeout)) {
         return f;
     }
-    Session s(transport, config.connectionTimeout);
+    Session s(transport, config);
     Outcome<SmtpReply> r = s.ReadReply();
     if (!r) {
         return r.error();
     }
     if (r.value().code != 220) {
-        return Refusal(smtp_errors::kConnectFailed, "The server refused the session.", r.value());
+        return s.Refusal(smtp_errors::kConnectFailed, "The server refused the session.", r.value());
     }
     const std::string name = ClientName(transport);
-    Outcome<SmtpReply> ehlo = s.Command("EHLO " + name);
+    // With STARTTLS, a refused EHLO means no STARTTLS: HELO would be a plain-text step more.
+    Outcome<SmtpReply> ehlo = startTls ? s.Command("EHLO " + name) : Greet(s, name);
     if (!ehlo) {
         return ehlo.error();
     }
-    if (!Positive(ehlo.value())) {
-        ehlo = s.Command("HELO " + name);
+    if (startTls) {
+        if (Failure f = StartTls(s, transport, config, ehlo.value())) {
+            return f;
+        }
+        // Only what the server offers inside TLS counts.
+        ehlo = Greet(s, name);
         if (!ehlo) {
             return ehlo.error();
         }
-        if (!Positive(ehlo.value())) {
-            return Refusal(smtp_errors::kSendFailed, "The server refused the greeting.",
-                           ehlo.value());
-        }
-        ehlo.value().lines.clear(); // HELO names no extensions
     }
     if (config.authenticate) {
         if (Failure f = Authenticate(s, ehlo.value(), config)) {
@@ -285,8 +383,8 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
         return r.error();
     }
     if (!Positive(r.value())) {
-        return Refusal(smtp_errors::kSenderRejected, "The server rejected the sender address.",
-                       r.value());
+        return s.Refusal(smtp_errors::kSenderRejected, "The server rejected the sender address.",
+                         r.value());
     }
     for (const std::string& recipient : recipients) {
         r = s.Command("RCPT TO:<" + recipient + ">");
@@ -294,8 +392,8 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
             return r.error();
         }
         if (!Positive(r.value())) {
-            return Refusal(smtp_errors::kRecipientsRejected,
-                           "The server rejected one or more recipient addresses.", r.value());
+            return s.Refusal(smtp_errors::kRecipientsRejected,
+                             "The server rejected one or more recipient addresses.", r.value());
         }
     }
     r = s.Command("DATA");
@@ -303,7 +401,7 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
         return r.error();
     }
     if (r.value().code != 354) {
-        return Refusal(smtp_errors::kSendFailed, "The server refused the message.", r.value());
+        return s.Refusal(smtp_errors::kSendFailed, "The server refused the message.", r.value());
     }
     if (Failure f = s.Send(data)) {
         return f;
@@ -313,7 +411,7 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
         return r.error();
     }
     if (!Positive(r.value())) {
-        return Refusal(smtp_errors::kSendFailed, "The server refused the message.", r.value());
+        return s.Refusal(smtp_errors::kSendFailed, "The server refused the message.", r.value());
     }
     // Accepted: how the server answers QUIT no longer matters.
     if (!s.Send("QUIT\r\n")) {

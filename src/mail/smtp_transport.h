@@ -1,9 +1,11 @@
-// The byte stream under the SMTP client: a TCP connection, TLS from its first byte when asked.
+// The byte stream under the SMTP client: a TCP connection, TLS from its first byte or from a
+// STARTTLS on.
 //
 // The protocol code sees only this interface; each platform supplies one backend
-// (smtp_transport_posix.cpp: BSD sockets + OpenSSL; smtp_transport_win32.cpp: Winsock +
-// Schannel). Every wait is bounded by a deadline. Failures come back as a VbError whose
-// description says what the system reported; a backend never logs and never throws.
+// (smtp_transport_posix.cpp: BSD sockets, with OpenSSL in the TLS module loaded on demand;
+// smtp_transport_win32.cpp: Winsock + Schannel). Every wait is bounded by a deadline. Failures come
+// back as a VbError whose description says what the system reported; a backend never logs and never
+// throws.
 #pragma once
 
 #include "common/vb_error.h"
@@ -45,6 +47,11 @@ public:
     // certificate, name mismatch, old protocol).
     virtual Failure Connect(const std::string& host, const std::string& port, bool tls,
                             Deadline deadline) = 0;
+
+    // Turns the connected plain stream into TLS, with the same handshake and checks as Connect
+    // with tls. The caller has read everything the server sent before: any byte still to come
+    // belongs to the handshake. Errors: kTimedOut, kConnectionLost, kSecureChannelFailed.
+    virtual Failure StartTls(const std::string& host, Deadline deadline) = 0;
 
     // Reads at least one byte into buffer; 0 means the server closed the connection.
     // Errors: kConnectionLost, kTimedOut, kSecureChannelFailed.

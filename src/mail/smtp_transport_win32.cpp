@@ -8,16 +8,18 @@
 #include <ws2tcpip.h>
 
 #include "common/windows_api.h"
-#include "common/win32_text.h"
 
 #define SECURITY_WIN32
 #include <schannel.h>
 #include <security.h>
 #include <wincrypt.h>
 
+#include "mail/host_name_match.h"
 #include "mail/smtp_transport.h"
 
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
 #include <utility>
 #include <vector>
 
@@ -159,6 +161,84 @@ public:
 private:
     PCCERT_CHAIN_CONTEXT c_ = nullptr;
 };
+
+// A block CryptDecodeObjectEx allocated (CRYPT_DECODE_ALLOC_FLAG).
+class LocalBlock {
+public:
+    LocalBlock() = default;
+    ~LocalBlock() {
+        if (p_ != nullptr) {
+            LocalFree(p_);
+        }
+    }
+    LocalBlock(const LocalBlock&) = delete;
+    LocalBlock& operator=(const LocalBlock&) = delete;
+    void* out() { return &p_; }
+    template <typename T>
+    const T* as() const {
+        return static_cast<const T*>(p_);
+    }
+
+private:
+    void* p_ = nullptr;
+};
+
+// --- the certificate's names ------------------------------------------------------------------
+
+std::string WideToUtf8(const wchar_t* w, std::size_t size) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w, int(size), nullptr, 0, nullptr, nullptr);
+    std::string s(std::size_t(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, w, int(size), s.data(), n, nullptr, nullptr);
+    }
+    return s;
+}
+
+bool Decode(const char* type, const BYTE* data, DWORD size, LocalBlock& out) {
+    DWORD decoded = 0;
+    return CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, type, data, size,
+                               CRYPT_DECODE_ALLOC_FLAG, nullptr, out.out(), &decoded) != FALSE;
+}
+
+// The names the host-name rule looks at: subjectAltName entries and the subject's common names.
+CertificateNames NamesOf(PCCERT_CONTEXT cert) {
+    CertificateNames names;
+    const CERT_INFO* info = cert->pCertInfo;
+    for (const char* oid : {szOID_SUBJECT_ALT_NAME2, szOID_SUBJECT_ALT_NAME}) {
+        const CERT_EXTENSION* ext = CertFindExtension(oid, info->cExtension, info->rgExtension);
+        LocalBlock block;
+        if (ext == nullptr ||
+            !Decode(X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData, block)) {
+            continue;
+        }
+        const CERT_ALT_NAME_INFO* alt = block.as<CERT_ALT_NAME_INFO>();
+        for (DWORD i = 0; i < alt->cAltEntry; ++i) {
+            const CERT_ALT_NAME_ENTRY& e = alt->rgAltEntry[i];
+            if (e.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && e.pwszDNSName != nullptr) {
+                names.dnsNames.push_back(WideToUtf8(e.pwszDNSName, wcslen(e.pwszDNSName)));
+            } else if (e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
+                names.ipAddresses.emplace_back(reinterpret_cast<const char*>(e.IPAddress.pbData),
+                                               e.IPAddress.cbData);
+            }
+        }
+    }
+    LocalBlock subject;
+    if (Decode(X509_UNICODE_NAME, info->Subject.pbData, info->Subject.cbData, subject)) {
+        const CERT_NAME_INFO* name = subject.as<CERT_NAME_INFO>();
+        for (DWORD r = 0; r < name->cRDN; ++r) {
+            for (DWORD a = 0; a < name->rgRDN[r].cRDNAttr; ++a) {
+                const CERT_RDN_ATTR& attr = name->rgRDN[r].rgRDNAttr[a];
+                if (attr.pszObjId != nullptr &&
+                    std::strcmp(attr.pszObjId, szOID_COMMON_NAME) == 0) {
+                    names.commonNames.push_back(
+                        WideToUtf8(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
+                                   attr.Value.cbData / sizeof(wchar_t)));
+                }
+            }
+        }
+    }
+    return names;
+}
 
 // --- errors -----------------------------------------------------------------------------------
 
@@ -314,6 +394,29 @@ public:
             }
             data.remove_prefix(n);
         }
+        return std::nullopt;
+    }
+
+    Failure StartTls(const std::string& host, Deadline deadline) override {
+        if (tls_ || socket_.get() == INVALID_SOCKET) {
+            return SecureChannelError("set-up: no plain connection to secure");
+        }
+        if (Failure f = AcquireCredentials()) {
+            return f;
+        }
+        if (Failure f = Handshake(host, deadline, false)) {
+            return f;
+        }
+        if (Failure f = VerifyServer(host)) {
+            return f;
+        }
+        const SECURITY_STATUS ss =
+            QueryContextAttributesA(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
+        if (ss != SEC_E_OK) {
+            return SecureChannelError("stream sizes: " + SystemMessage(DWORD(ss)));
+        }
+        host_ = host;
+        tls_ = true;
         return std::nullopt;
     }
 
@@ -536,11 +639,12 @@ private:
         if (const DWORD problems = ChainProblems(chain.get()->TrustStatus.dwErrorStatus)) {
             return SecureChannelError(ChainProblem(problems));
         }
-        std::wstring name = win32::AnsiToWide(host);
+        // The policy checks trust and usage only; the name is checked below by the rule the
+        // POSIX build applies too, since the system's own name match differs between versions.
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = name.data();
+        ssl.pwszServerName = nullptr;
         CERT_CHAIN_POLICY_PARA policy{};
         policy.cbSize = sizeof policy;
         policy.pvExtraPolicyPara = &ssl;
@@ -553,26 +657,9 @@ private:
         if (status.dwError != 0) {
             return SecureChannelError(CertificateProblem(status.dwError));
         }
-        return std::nullopt;
-    }
-
-    Failure StartTls(const std::string& host, Deadline deadline) {
-        if (Failure f = AcquireCredentials()) {
-            return f;
+        if (!CertificateMatchesHost(NamesOf(remote.get()), host)) {
+            return SecureChannelError(CertificateProblem(DWORD(CERT_E_CN_NO_MATCH)));
         }
-        if (Failure f = Handshake(host, deadline, false)) {
-            return f;
-        }
-        if (Failure f = VerifyServer(host)) {
-            return f;
-        }
-        const SECURITY_STATUS ss =
-            QueryContextAttributesA(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
-        if (ss != SEC_E_OK) {
-            return SecureChannelError("stream sizes: " + SystemMessage(DWORD(ss)));
-        }
-        host_ = host;
-        tls_ = true;
         return std::nullopt;
     }
 

@@ -12,12 +12,17 @@ using namespace modSendEmail;
 namespace {
 
 // Serves the scripted server output one chunk per Read; "" closes, "TIMEOUT" times out.
+// StartTls shows in what was sent as a line "[TLS host]".
 class ScriptedTransport final : public SmtpTransport {
 public:
     explicit ScriptedTransport(std::deque<std::string> script) : script_(std::move(script)) {}
     Failure Connect(const std::string& host, const std::string& port, bool tls, Deadline) override {
         connected = host + ":" + port + (tls ? " tls" : "");
         return std::nullopt;
+    }
+    Failure StartTls(const std::string& host, Deadline) override {
+        sent += "[TLS " + host + "]\r\n";
+        return handshake;
     }
     Outcome<std::size_t> Read(char* buffer, std::size_t size, Deadline) override {
         if (script_.empty() || script_.front().empty()) {
@@ -44,6 +49,7 @@ public:
 
     std::string connected;
     std::string sent;
+    Failure handshake; // what StartTls answers
 
 private:
     std::deque<std::string> script_;
@@ -59,8 +65,9 @@ NotificationMessage Message() {
     return m;
 }
 
-SmtpConfig Config(bool auth) {
+SmtpConfig Config(bool auth, ConnectionSecurity security = ConnectionSecurity::Plain) {
     SmtpConfig c;
+    c.security = security;
     c.server = "mail.test";
     c.port = "25";
     c.authenticate = auth;
@@ -91,6 +98,9 @@ std::vector<std::string> Commands(const std::string& sent) {
 
 const char* kGreeting = "220 mail.test ESMTP\r\n";
 const char* kOk = "250 OK\r\n";
+// The AUTH PLAIN argument of Config(true), and the password's own base64.
+const char* kPlainArgument = "AHVzZXIAU2VjcmV0IXB3";
+const char* kPasswordBase64 = "U2VjcmV0IXB3";
 
 } // namespace
 
@@ -254,4 +264,175 @@ TEST(SendSmtpMessage, HeloFallbackAndUnsafeEnvelopeAddresses) {
     ASSERT_TRUE(f.has_value());
     EXPECT_EQ(f->number, smtp_errors::kRecipientsRejected);
     EXPECT_TRUE(unsafe.connected.empty()) << "nothing is sent for an address that is not safe";
+}
+
+TEST(SendSmtpMessage, OnlyA2xxReplyCompletesMailRcptAndTheData) {
+    struct Case {
+        const char* name;
+        std::deque<std::string> script;
+        long number;
+    } cases[] = {
+        {"354 to MAIL", {kGreeting, kOk, "354 go ahead\r\n"}, smtp_errors::kSenderRejected},
+        {"334 to MAIL", {kGreeting, kOk, "334 what\r\n"}, smtp_errors::kSenderRejected},
+        {"354 to RCPT",
+         {kGreeting, kOk, kOk, "354 go ahead\r\n"},
+         smtp_errors::kRecipientsRejected},
+        {"399 to the second RCPT",
+         {kGreeting, kOk, kOk, kOk, "399 hm\r\n"},
+         smtp_errors::kRecipientsRejected},
+        {"354 after the data",
+         {kGreeting, kOk, kOk, kOk, kOk, "354 go\r\n", "354 again\r\n"},
+         smtp_errors::kSendFailed},
+        {"300 after the data",
+         {kGreeting, kOk, kOk, kOk, kOk, "354 go\r\n", "300 x\r\n"},
+         smtp_errors::kSendFailed},
+        {"250 to DATA", {kGreeting, kOk, kOk, kOk, kOk, kOk}, smtp_errors::kSendFailed},
+    };
+    for (auto& c : cases) {
+        ScriptedTransport t(c.script);
+        const Failure f = SendSmtpMessage(Config(false), Message(), t);
+        ASSERT_TRUE(f.has_value()) << c.name;
+        EXPECT_EQ(f->number, c.number) << c.name;
+        EXPECT_NE(Commands(t.sent).back(), "QUIT") << c.name;
+    }
+}
+
+TEST(SendSmtpMessage, AnAuthReplyEchoingTheCredentialsLeavesNoTraceOfThem) {
+    struct Case {
+        const char* name;
+        const char* ehlo;
+        std::vector<std::string> replies;
+        const char* description; // what remains of the server's text
+    } cases[] = {
+        {"PLAIN echoed whole",
+         "250 AUTH PLAIN\r\n",
+         {std::string("535 5.7.8 Bad credentials: AUTH PLAIN ") + kPlainArgument + "\r\n"},
+         "535 5.7.8 Bad credentials: AUTH PLAIN [hidden]"},
+        {"PLAIN echoed cut and quoted",
+         "250 AUTH PLAIN\r\n",
+         {"535-5.7.8 rejected\r\n535 5.7.8 '" + std::string(kPlainArgument).substr(3, 12) +
+          "...'\r\n"},
+         "535 5.7.8 rejected 5.7.8 [hidden]"},
+        {"LOGIN password echoed",
+         "250 AUTH LOGIN\r\n",
+         {"334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+          std::string("535 ") + kPasswordBase64 + " is wrong\r\n"},
+         "535 [hidden] is wrong"},
+        {"password in clear",
+         "250 AUTH PLAIN\r\n",
+         {"535 no user 'user' with 'Secret!pw'\r\n"},
+         "535 no user 'user' with '[hidden]'"},
+    };
+    for (const auto& c : cases) {
+        std::deque<std::string> script{kGreeting, c.ehlo};
+        script.insert(script.end(), c.replies.begin(), c.replies.end());
+        ScriptedTransport t(script);
+        const Failure f = SendSmtpMessage(Config(true), Message(), t);
+        ASSERT_TRUE(f.has_value()) << c.name;
+        EXPECT_EQ(f->number, smtp_errors::kLogonFailed) << c.name;
+        EXPECT_EQ(f->description,
+                  std::string("The server rejected the logon attempt. The server response was: ") +
+                      c.description)
+            << c.name;
+    }
+    // A reply that is not SMTP at all is logged as received: with the echo hidden too.
+    ScriptedTransport t(
+        {kGreeting, "250 AUTH PLAIN\r\n", std::string("what is ") + kPlainArgument + "?\r\n"});
+    const Failure f = SendSmtpMessage(Config(true), Message(), t);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_EQ(f->description, "The server's reply is not SMTP: what is [hidden]?");
+}
+
+namespace {
+
+const char* kEhloWithStartTls = "250-mail.test\r\n250-STARTTLS\r\n250 AUTH LOGIN\r\n";
+const char* kReady = "220 2.0.0 Ready to start TLS\r\n";
+
+} // namespace
+
+TEST(StartTls, TlsComesBeforeAuthAndOnlyTheCapabilitiesAfterItCount) {
+    // Before TLS the server offers LOGIN only, inside TLS PLAIN only: PLAIN is used.
+    ScriptedTransport t({kGreeting, kEhloWithStartTls, kReady,
+                         "250-mail.test\r\n250 AUTH PLAIN\r\n", "235 ok\r\n", kOk, kOk, kOk,
+                         "354 go\r\n", kOk, "221 bye\r\n"});
+    ASSERT_FALSE(SendSmtpMessage(Config(true, ConnectionSecurity::StartTls), Message(), t));
+    EXPECT_EQ(t.connected, "mail.test:25") << "the connection starts in plain text";
+    const std::vector<std::string> expected = {"EHLO clientRSET",
+                                               "STARTTLS",
+                                               "[TLS mail.test]",
+                                               "EHLO clientRSET",
+                                               std::string("AUTH PLAIN ") + kPlainArgument,
+                                               "MAIL FROM:<w@x.test>",
+                                               "RCPT TO:<a@x.test>",
+                                               "RCPT TO:<b@y.test>",
+                                               "DATA",
+                                               "<data>",
+                                               "QUIT"};
+    EXPECT_EQ(Commands(t.sent), expected);
+
+    // AUTH offered before TLS and not inside it: no AUTH at all.
+    ScriptedTransport dropped({kGreeting, kEhloWithStartTls, kReady, "250 mail.test\r\n"});
+    const Failure f =
+        SendSmtpMessage(Config(true, ConnectionSecurity::StartTls), Message(), dropped);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_EQ(f->number, smtp_errors::kLogonFailed);
+    EXPECT_EQ(dropped.sent.find("AUTH"), std::string::npos);
+}
+
+TEST(StartTls, WithoutTlsNothingFollowsInPlainTextButQuit) {
+    struct Case {
+        const char* name;
+        std::deque<std::string> script;
+        Failure handshake;
+        std::vector<std::string> commands;
+        const char* description;
+    } cases[] = {
+        {"not offered",
+         {kGreeting, "250-mail.test\r\n250-AUTH PLAIN\r\n250 STARTTLSX\r\n"},
+         std::nullopt,
+         {"EHLO clientRSET", "QUIT"},
+         "The secure connection to the server failed: the server does not offer STARTTLS, and "
+         "the message is not sent without it."},
+        {"EHLO refused: no HELO",
+         {kGreeting, "502 5.5.1 no\r\n"},
+         std::nullopt,
+         {"EHLO clientRSET", "QUIT"},
+         "The secure connection to the server failed: the server does not offer STARTTLS, and "
+         "the message is not sent without it."},
+        {"refused",
+         {kGreeting, kEhloWithStartTls, "454 4.7.0 TLS not available\r\n"},
+         std::nullopt,
+         {"EHLO clientRSET", "STARTTLS", "QUIT"},
+         "The secure connection to the server failed: the server refused STARTTLS, and the "
+         "message is not sent without it. The server response was: 454 4.7.0 TLS not "
+         "available"},
+        {"a reply ahead of the handshake",
+         {kGreeting, kEhloWithStartTls, "220 go ahead\r\n250 AUTH PLAIN\r\n"},
+         std::nullopt,
+         {"EHLO clientRSET", "STARTTLS"},
+         "The secure connection to the server failed: the server sent data ahead of the TLS "
+         "handshake."},
+        {"handshake failed",
+         {kGreeting, kEhloWithStartTls, kReady},
+         VbError{smtp_errors::kSecureChannelFailed,
+                 "The secure connection to the server failed: x"},
+         {"EHLO clientRSET", "STARTTLS", "[TLS mail.test]"},
+         "The secure connection to the server failed: x"},
+    };
+    for (auto& c : cases) {
+        ScriptedTransport t(c.script);
+        t.handshake = c.handshake;
+        const Failure f = SendSmtpMessage(Config(true, ConnectionSecurity::StartTls), Message(), t);
+        ASSERT_TRUE(f.has_value()) << c.name;
+        EXPECT_EQ(f->number, smtp_errors::kSecureChannelFailed) << c.name;
+        EXPECT_EQ(f->description, c.description) << c.name;
+        EXPECT_EQ(Commands(t.sent), c.commands) << c.name;
+    }
+}
+
+TEST(StartTls, ImplicitTlsAsksTheTransportFromTheFirstByte) {
+    ScriptedTransport t({kGreeting, kEhloWithStartTls, kOk, kOk, kOk, "354 go\r\n", kOk, ""});
+    ASSERT_FALSE(SendSmtpMessage(Config(false, ConnectionSecurity::ImplicitTls), Message(), t));
+    EXPECT_EQ(t.connected, "mail.test:25 tls");
+    EXPECT_EQ(t.sent.find("STARTTLS"), std::string::npos);
 }
