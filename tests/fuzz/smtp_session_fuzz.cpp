@@ -1,23 +1,32 @@
-// One delivery against a server that answers anything, cut into reads anywhere. Whatever it
-// answers: the client only moves on after the reply that allows it (220 greeting, 2xx or 3xx
-// EHLO or HELO, 235 after AUTH, 334 or 235 inside AUTH LOGIN, 2xx MAIL and RCPT, 354 DATA);
-// after any other reply it sends nothing more but QUIT; it never writes before the previous
-// reply is whole; it reports success exactly when the end of the data got 2xx; its error texts
-// are printable and never carry the password or its encodings; and only well-formed CRLF lines
-// go on the wire.
+// One delivery against a server that answers anything, cut into reads anywhere, in plain text,
+// with TLS from the first byte or with STARTTLS. Whatever it answers:
+// - the client only moves on after the reply that allows it (220 greeting, 2xx or 3xx EHLO or
+//   HELO, 220 to STARTTLS, 235 after AUTH, 334 or 235 inside AUTH LOGIN, 2xx MAIL and RCPT, 354
+//   DATA); after any other reply it sends nothing more but QUIT;
+// - it never writes before the previous reply is whole;
+// - with STARTTLS nothing but EHLO, STARTTLS and QUIT goes out before the handshake, the
+//   handshake starts only when no byte arrived after the server's 220, nothing follows a failed
+//   one, and inside TLS the client greets again and uses only the capabilities offered there;
+// - it reports success exactly when the end of the data got 2xx (and, with STARTTLS, in TLS);
+// - its error texts are printable and, when it authenticates, never carry the password or its
+//   encodings, whatever the server echoes; and only well-formed CRLF lines go on the wire.
 #include "fuzz_input.h"
 #include "mail/smtp_client.h"
 #include "support/debug_capture.h"
+#include "support/scripted_smtp_transport.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
 using namespace modSendEmail;
 
 namespace {
+
+constexpr std::size_t kClientReadSize = 4096; // what the client asks of one Read
 
 void Check(bool ok, const char* what) {
     if (!ok) {
@@ -26,50 +35,12 @@ void Check(bool ok, const char* what) {
     }
 }
 
-// Serves the pieces one per Read; after the last, the server closes or falls silent.
-class PieceTransport final : public SmtpTransport {
-public:
-    PieceTransport(std::vector<std::string_view> pieces, bool silentAtEnd)
-        : pieces_(std::move(pieces)), silentAtEnd_(silentAtEnd) {}
-    Failure Connect(const std::string&, const std::string&, bool tls, Deadline) override {
-        tls_ = tls;
-        return std::nullopt;
-    }
-    Outcome<std::size_t> Read(char* buffer, std::size_t size, Deadline) override {
-        while (next_ < pieces_.size() && pieces_[next_].empty()) {
-            ++next_;
-        }
-        if (next_ == pieces_.size()) {
-            if (silentAtEnd_) {
-                return VbError{smtp_errors::kTimedOut, "The server did not answer in time."};
-            }
-            return std::size_t{0};
-        }
-        std::string_view& piece = pieces_[next_];
-        const std::size_t n = std::min(size, piece.size());
-        piece.copy(buffer, n);
-        piece.remove_prefix(n);
-        return n;
-    }
-    Failure Write(std::string_view data, Deadline) override {
-        sent += data;
-        return std::nullopt;
-    }
-    std::string LocalHostName() override { return "client.test"; }
-
-    bool tls_ = false;
-    std::string sent;
-
-private:
-    std::vector<std::string_view> pieces_;
-    std::size_t next_ = 0;
-    bool silentAtEnd_;
-};
-
 enum class Kind {
     Greeting,
     Ehlo,
     Helo,
+    StartTls,
+    Handshake,
     AuthPlain,
     AuthLogin,
     User,
@@ -87,7 +58,7 @@ struct Command {
     std::string line;
 };
 
-// The client's lines in order, the DATA payload as one entry.
+// The client's lines in order, the DATA payload as one entry, the TLS hand-over as another.
 std::vector<Command> Commands(const std::string& sent) {
     std::vector<Command> out;
     bool inPayload = false;
@@ -108,6 +79,10 @@ std::vector<Command> Commands(const std::string& sent) {
             kind = Kind::Ehlo;
         } else if (starts("HELO ")) {
             kind = Kind::Helo;
+        } else if (line == "STARTTLS") {
+            kind = Kind::StartTls;
+        } else if (starts("[TLS ")) {
+            kind = Kind::Handshake;
         } else if (starts("AUTH PLAIN ")) {
             kind = Kind::AuthPlain;
         } else if (line == "AUTH LOGIN") {
@@ -152,6 +127,21 @@ std::vector<Reply> Replies(std::string_view stream) {
     return out;
 }
 
+// Where the client's reads of the script can end.
+std::set<std::size_t> ReadEnds(const std::deque<std::string>& script) {
+    std::set<std::size_t> ends{0};
+    std::size_t at = 0;
+    for (const std::string& piece : script) {
+        for (std::size_t done = 0; done < piece.size();) {
+            const std::size_t n = std::min(kClientReadSize, piece.size() - done);
+            done += n;
+            ends.insert(at + done);
+        }
+        at += piece.size();
+    }
+    return ends;
+}
+
 bool Is2xx(const SmtpReply& r) {
     return r.code >= 200 && r.code < 300;
 }
@@ -160,6 +150,7 @@ bool Is2xx(const SmtpReply& r) {
 bool Allows(Kind kind, const SmtpReply& r) {
     switch (kind) {
     case Kind::Greeting:
+    case Kind::StartTls:
         return r.code == 220;
     case Kind::Ehlo:
     case Kind::Helo:
@@ -181,11 +172,22 @@ bool Allows(Kind kind, const SmtpReply& r) {
     }
 }
 
-bool Offers(const SmtpReply& ehlo, const std::string& mechanism) {
-    for (std::string line : ehlo.lines) {
-        std::transform(line.begin(), line.end(), line.begin(),
-                       [](unsigned char c) { return char(std::toupper(c)); });
-        if (line.rfind("AUTH", 0) == 0 && line.find(mechanism) != std::string::npos) {
+std::string Upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return s;
+}
+
+bool OffersAuth(const SmtpReply& ehlo, const std::string& mechanism) {
+    return std::any_of(ehlo.lines.begin(), ehlo.lines.end(), [&](const std::string& line) {
+        const std::string upper = Upper(line);
+        return upper.rfind("AUTH", 0) == 0 && upper.find(mechanism) != std::string::npos;
+    });
+}
+
+bool OffersStartTls(const SmtpReply& ehlo) {
+    for (std::size_t i = 1; i < ehlo.lines.size(); ++i) {
+        if (Upper(ehlo.lines[i]).rfind("STARTTLS", 0) == 0) {
             return true;
         }
     }
@@ -199,8 +201,9 @@ bool Printable(const std::string& s) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Control byte 0: bit 0 authenticate, bit 1 TLS, bits 2-3 one to three recipients, bit 4
-    // silence instead of a close at the end. The other control bytes cut the reads.
+    // Control byte 0: bit 0 authenticate, bit 1 TLS from the first byte, bits 2-3 one to three
+    // recipients, bit 4 silence instead of a close at the end, bit 5 STARTTLS, bit 7 a failing
+    // handshake. The other control bytes cut the reads.
     const fuzzing::FuzzInput input = fuzzing::SplitControlLine(data, size);
     const unsigned flags = input.control.empty() ? 0 : static_cast<unsigned char>(input.control[0]);
     const std::string_view sizes = input.control.empty() ? input.control : input.control.substr(1);
@@ -210,7 +213,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     config.server = "mail.test";
     config.port = "25";
     config.authenticate = (flags & 1) != 0;
-    config.useSsl = (flags & 2) != 0;
+    config.security = (flags & 32) != 0  ? ConnectionSecurity::StartTls
+                      : (flags & 2) != 0 ? ConnectionSecurity::ImplicitTls
+                                         : ConnectionSecurity::Plain;
     config.userName = "ann";
     config.password = "Zq7!pw-Secret";
     NotificationMessage message;
@@ -220,10 +225,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     message.Subject = "S - IP Change Notification";
     message.TextBody = "New WAN IP Detected:  192.0.2.7\n.\n";
 
-    PieceTransport transport(fuzzing::Pieces(input.stream, sizes), (flags & 16) != 0);
+    std::deque<std::string> script;
+    for (std::string_view piece : fuzzing::Pieces(input.stream, sizes)) {
+        if (piece == "TIMEOUT") {
+            return 0; // the script's own marker
+        }
+        if (!piece.empty()) {
+            script.emplace_back(piece);
+        }
+    }
+    const std::set<std::size_t> readEnds = ReadEnds(script);
+    if ((flags & 16) != 0) {
+        script.emplace_back("TIMEOUT");
+    }
+    testing_support::ScriptedTransport transport(script);
+    if ((flags & 128) != 0) {
+        transport.handshake = VbError{smtp_errors::kSecureChannelFailed, "handshake failed"};
+    }
     testing_support::DebugCapture log;
     const Failure result = SendSmtpMessage(config, message, transport);
-    Check(transport.tls_ == config.useSsl, "TLS from the first byte exactly when asked");
+    Check(transport.connected ==
+              "mail.test:25" +
+                  std::string(config.security == ConnectionSecurity::ImplicitTls ? " tls" : ""),
+          "TLS from the first byte exactly when asked");
 
     // Only CRLF lines within the line limit go on the wire.
     const std::string& sent = transport.sent;
@@ -241,21 +265,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string userLine = Base64Encode(config.userName);
     const std::string passLine = Base64Encode(config.password);
     const std::string plain = Base64Encode(std::string("\0ann\0", 5) + config.password);
+    const bool mustSecure = config.security == ConnectionSecurity::StartTls;
 
     Kind previous = Kind::Greeting;
-    SmtpReply ehlo;
-    std::size_t rcpts = 0;
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        const Command& c = commands[i];
-        Check(i < replies.size(), "nothing is sent before the previous reply is whole");
+    SmtpReply before, ehlo;
+    std::size_t nextReply = 0, rcpts = 0;
+    bool secured = false;
+    for (const Command& c : commands) {
         Check(previous != Kind::Quit, "nothing is sent after QUIT");
-        const SmtpReply& before = replies[i].reply;
+        Check(!(previous == Kind::Handshake && transport.handshake),
+              "nothing is sent after a failed handshake");
+        Check(!mustSecure || secured || c.kind == Kind::Ehlo || c.kind == Kind::StartTls ||
+                  c.kind == Kind::Handshake || c.kind == Kind::Quit,
+              "before TLS only EHLO, STARTTLS and QUIT go out in plain text");
+        if (previous == Kind::Handshake) {
+            Check(c.kind == Kind::Ehlo, "inside TLS the client greets again first");
+            previous = c.kind;
+            continue;
+        }
+        Check(nextReply < replies.size(), "nothing is sent before the previous reply is whole");
+        const Reply& answer = replies[nextReply++];
+        before = answer.reply;
         if (c.kind == Kind::Quit) {
             previous = c.kind;
             continue;
         }
         if (!Allows(previous, before)) {
-            Check(previous == Kind::Ehlo && c.kind == Kind::Helo,
+            Check(previous == Kind::Ehlo && c.kind == Kind::Helo && !mustSecure,
                   "after a refused step nothing is sent but QUIT (or HELO for a refused EHLO)");
         } else {
             bool next = false;
@@ -266,12 +302,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case Kind::Ehlo:
             case Kind::Helo:
                 ehlo = previous == Kind::Ehlo ? before : SmtpReply{};
-                // A 3xx greeting reply is no refusal, but no clear acceptance either.
-                next = (previous == Kind::Ehlo && c.kind == Kind::Helo && !Is2xx(before)) ||
-                               config.authenticate
-                           ? (c.kind == Kind::AuthPlain && Offers(ehlo, "PLAIN")) ||
-                                 (c.kind == Kind::AuthLogin && Offers(ehlo, "LOGIN"))
-                           : c.kind == Kind::Mail;
+                if (mustSecure && !secured) {
+                    next = c.kind == Kind::StartTls && previous == Kind::Ehlo && Is2xx(before) &&
+                           OffersStartTls(before);
+                } else if (c.kind == Kind::Helo) {
+                    // A 3xx reply to EHLO is no refusal, but no clear acceptance either.
+                    next = previous == Kind::Ehlo && !Is2xx(before);
+                } else if (config.authenticate) {
+                    next = (c.kind == Kind::AuthPlain && OffersAuth(ehlo, "PLAIN")) ||
+                           (c.kind == Kind::AuthLogin && OffersAuth(ehlo, "LOGIN"));
+                } else {
+                    next = c.kind == Kind::Mail;
+                }
+                break;
+            case Kind::StartTls:
+                next = c.kind == Kind::Handshake;
+                Check(readEnds.count(answer.end) == 1,
+                      "the handshake starts only when nothing arrived after the 220");
+                secured = true;
                 break;
             case Kind::AuthPlain:
             case Kind::Pass:
@@ -308,11 +356,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         previous = c.kind;
     }
 
+    // Accepted: the payload went out (in TLS when STARTTLS was asked for) and got 2xx.
     const auto payload = std::find_if(commands.begin(), commands.end(),
                                       [](const Command& c) { return c.kind == Kind::Payload; });
-    const std::size_t at = std::size_t(payload - commands.begin()) + 1;
-    const bool accepted =
-        payload != commands.end() && at < replies.size() && Is2xx(replies[at].reply);
+    std::size_t answerOfPayload = 1; // the greeting comes first; the hand-over has no reply
+    for (auto c = commands.begin(); c != payload && c != commands.end(); ++c) {
+        answerOfPayload += c->kind == Kind::Handshake ? 0 : 1;
+    }
+    const bool accepted = payload != commands.end() && answerOfPayload < replies.size() &&
+                          Is2xx(replies[answerOfPayload].reply) && (!mustSecure || secured);
     Check(!result == accepted, "success exactly when the end of the data got 2xx");
 
     // The log: whatever the client printed, and the line SendEmail writes for a failure.
@@ -323,25 +375,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lines.push_back("\t- VB Error: " + std::to_string(result->number) + " " +
                         result->description);
     }
-    // A reply to an AUTH step may echo the credentials; no log line repeats it. Only a server
-    // that sent the secret elsewhere of its own accord may find it in the log.
-    std::string unprompted;
-    for (std::size_t i = 0, start = 0; i < replies.size(); start = replies[i++].end) {
-        const Kind answered = i == 0                 ? Kind::Greeting
-                              : i <= commands.size() ? commands[i - 1].kind
-                                                     : Kind::Other;
-        if (answered != Kind::AuthPlain && answered != Kind::AuthLogin && answered != Kind::User &&
-            answered != Kind::Pass) {
-            unprompted += input.stream.substr(start, replies[i].end - start);
-        }
-    }
-    unprompted += input.stream.substr(replies.empty() ? 0 : replies.back().end);
-    for (const std::string& secret : {config.password, passLine, plain}) {
-        if (unprompted.find(secret) != std::string::npos) {
-            continue;
-        }
-        for (const std::string& line : lines) {
-            Check(line.find(secret) == std::string::npos, "the password is never logged");
+    // Once the client authenticates, no server echo brings the credentials into the log.
+    if (config.authenticate) {
+        for (const std::string& secret : {config.password, passLine, plain}) {
+            for (const std::string& line : lines) {
+                Check(line.find(secret) == std::string::npos, "the password is never logged");
+            }
         }
     }
     return 0;
