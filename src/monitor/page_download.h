@@ -1,6 +1,9 @@
-// Fetching the IP-check page into a file: the platform's URL download service on Windows,
-// libcurl on POSIX. Include from portable code; the backends live in page_download_*.cpp.
+// Fetching the IP-check page into a file: WinHTTP on Windows, a small HTTP/1.1 client with
+// libcurl behind it on POSIX. Include from portable code; the backends live in
+// page_download_*.cpp.
 #pragma once
+
+#include "monitor/download_result.h"
 
 #include <chrono>
 #include <cstddef>
@@ -8,18 +11,20 @@
 
 namespace platform {
 
-// How long a fetch may take and how large its answer may be. A fetch past either bound counts
-// as failed. The defaults are the product's; tests pass shorter ones.
+// How long a whole lookup may take (redirects included) and how large its answer may be. A
+// fetch past either bound counts as failed. The defaults are the product's; tests pass shorter
+// ones.
 struct DownloadBounds {
     std::chrono::milliseconds time{60'000};
     std::size_t bytes = 64 * 1024;
 };
 
-// Fetches sUrl into sFile (overwriting it). True when the whole answer arrived within the
-// bounds. On false no file is left behind. Redirects are followed only between http and
-// https, at most 5 in a row. Never reports anything.
-bool DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
-                        const DownloadBounds& bounds = {});
+// Fetches sUrl into sFile (overwriting it). The file is there only when the result is
+// complete; a part file from an earlier, interrupted call is removed too. Redirects are
+// followed only between http and https, at most 5 in a row, each page asked once. A body
+// shorter than its Content-Length is Truncated. Never reports anything.
+DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
+                                  const DownloadBounds& bounds = {});
 
 // Removes the page's entry from the platform's Internet cache (Windows); POSIX keeps no cache.
 void DeletePageCacheEntry(const std::string& sUrl);

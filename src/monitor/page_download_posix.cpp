@@ -2,16 +2,18 @@
 // below; anything else (https, a redirect to https, a proxy from the environment, user names in
 // the address) goes to libcurl, which is loaded only then. The check run's budget is that of
 // `curl -s` on the same page, and loading libcurl's dependency tree alone costs about as much.
-// Only sockets, stdio and libcurl here; the target file is written only when a fetch completed
-// within its bounds, and removed otherwise.
+// A hand-over continues where the small client stopped, within the same deadline. Only
+// sockets and libcurl here; the answer is kept in memory and written once whole.
 #include "monitor/page_download.h"
+
+#include "monitor/http_response_reader.h"
+#include "monitor/http_url.h"
+#include "monitor/page_file.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <curl/curl.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -28,78 +30,22 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kMaxRedirects = 5;
-constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
 
-enum class Fetched { Ok, Failed, NeedsCurl };
+struct Lookup {
+    Clock::time_point deadline;
+    std::size_t limit;
+};
 
 // --- the small client -----------------------------------------------------------------------
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
-struct HttpUrl {
-    std::string authority; // as it goes into the Host header
-    std::string host;      // for the resolver (no brackets)
-    std::string port = "80";
-    std::string target = "/"; // path and query
-};
-
-// Parses "http://host[:port][/path]". Nothing: not a URL this client takes on.
-std::optional<HttpUrl> ParseHttpUrl(std::string_view url) {
-    if (!StartsWithNoCase(url, "http://")) {
-        return std::nullopt;
+// An address libcurl may still take on (user names, say) although the small client does not.
+bool LooksLikeHttp(std::string_view url) {
+    const auto end = url.find("://");
+    std::string scheme(url.substr(0, end == std::string_view::npos ? 0 : end));
+    for (char& c : scheme) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    url.remove_prefix(7);
-    url = url.substr(0, url.find('#'));
-    for (const char c : url) {
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f) {
-            return std::nullopt;
-        }
-    }
-    const auto pathStart = url.find_first_of("/?");
-    HttpUrl parsed;
-    parsed.authority = std::string(url.substr(0, pathStart));
-    if (pathStart != std::string_view::npos) {
-        parsed.target = std::string(url.substr(pathStart));
-        if (parsed.target.front() == '?') {
-            parsed.target.insert(0, "/");
-        }
-    }
-    const std::string& a = parsed.authority;
-    if (a.empty() || a.find('@') != std::string::npos) {
-        return std::nullopt;
-    }
-    std::size_t hostEnd = a.size();
-    if (a.front() == '[') {
-        const auto close = a.find(']');
-        if (close == std::string::npos) {
-            return std::nullopt;
-        }
-        parsed.host = a.substr(1, close - 1);
-        hostEnd = close + 1;
-    } else {
-        hostEnd = std::min(a.find(':'), a.size());
-        parsed.host = a.substr(0, hostEnd);
-    }
-    if (hostEnd < a.size()) {
-        if (a[hostEnd] != ':') {
-            return std::nullopt;
-        }
-        const std::string port = a.substr(hostEnd + 1);
-        if (!port.empty()) {
-            if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) {
-                return std::nullopt;
-            }
-            parsed.port = port;
-        }
-    }
-    return parsed.host.empty() ? std::nullopt : std::optional(parsed);
+    return scheme == "http" || scheme == "https";
 }
 
 bool ProxyFromEnvironment() {
@@ -130,11 +76,12 @@ private:
 
 class AddressList {
 public:
-    AddressList(const HttpUrl& url) {
+    explicit AddressList(const http::Url& url) {
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        if (::getaddrinfo(url.host.c_str(), url.port.c_str(), &hints, &list_) != 0) {
+        if (::getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &list_) !=
+            0) {
             list_ = nullptr;
         }
     }
@@ -175,7 +122,7 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-int Connect(const HttpUrl& url, Clock::time_point deadline) {
+int Connect(const http::Url& url, Clock::time_point deadline) {
     const AddressList addresses(url);
     for (const addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
         const int fd =
@@ -214,201 +161,85 @@ bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
     return true;
 }
 
-// Reads what the server sends until it closes, at most `limit` bytes; false on error, timeout
-// or a longer answer.
-bool ReceiveAll(int fd, std::string& into, std::size_t limit, Clock::time_point deadline) {
+bool TimeIsUp(Clock::time_point deadline) {
+    return Clock::now() >= deadline;
+}
+
+DownloadResult Failed(DownloadFailure failure, int status = 0) {
+    return {false, status, failure};
+}
+
+// Reads one response until its framed end, or only its head when that is a redirect: the
+// connection is closed after it either way.
+DownloadFailure Receive(int fd, http::ResponseReader& reader, Clock::time_point deadline) {
     char buffer[8192];
     for (;;) {
+        if (reader.HeadDone() && http::IsRedirectStatus(reader.Status()) &&
+            !reader.Location().empty()) {
+            return DownloadFailure::None;
+        }
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        http::ResponseReader::State state = reader.Current();
         if (n > 0) {
-            if (static_cast<std::size_t>(n) > limit - into.size()) {
-                return false;
-            }
-            into.append(buffer, static_cast<std::size_t>(n));
+            state = reader.Feed(std::string_view(buffer, static_cast<std::size_t>(n)));
         } else if (n == 0) {
-            return true;
+            state = reader.PeerClosed();
         } else if (errno == EAGAIN || errno == EINTR) {
             if (!WaitFor(fd, POLLIN, deadline)) {
-                return false;
+                return TimeIsUp(deadline) ? DownloadFailure::TimedOut
+                                          : DownloadFailure::CannotConnect;
             }
-        } else {
-            return false;
-        }
-    }
-}
-
-struct Response {
-    int status = 0;
-    std::string location;
-    std::optional<std::size_t> contentLength;
-    bool chunked = false;
-    std::string body; // as received, still chunk-encoded when chunked
-};
-
-std::string Trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
-}
-
-// Splits the received bytes into status, the headers this client needs, and the body.
-std::optional<Response> ParseResponse(const std::string& raw) {
-    const auto end = raw.find("\r\n\r\n");
-    if (end == std::string::npos || end > kMaxHeaderBytes) {
-        return std::nullopt;
-    }
-    Response r;
-    std::string_view head(raw.data(), end);
-    const auto lineEnd = head.find("\r\n");
-    const std::string_view statusLine = head.substr(0, lineEnd);
-    if (!StartsWithNoCase(statusLine, "HTTP/1.") || statusLine.size() < 12 ||
-        statusLine[8] != ' ') {
-        return std::nullopt;
-    }
-    const std::string code(statusLine.substr(9, 3));
-    if (code.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    r.status = std::atoi(code.c_str());
-    head.remove_prefix(lineEnd == std::string_view::npos ? head.size() : lineEnd + 2);
-    while (!head.empty()) {
-        const auto eol = head.find("\r\n");
-        const std::string_view line = head.substr(0, eol);
-        head.remove_prefix(eol == std::string_view::npos ? head.size() : eol + 2);
-        const auto colon = line.find(':');
-        if (colon == std::string_view::npos) {
             continue;
+        } else {
+            return DownloadFailure::Truncated;
         }
-        const std::string_view name = line.substr(0, colon);
-        const std::string value = Trimmed(line.substr(colon + 1));
-        auto is = [&](std::string_view n) {
-            return name.size() == n.size() && StartsWithNoCase(name, n);
-        };
-        if (is("Location")) {
-            r.location = value;
-        } else if (is("Content-Length")) {
-            if (value.empty() || value.size() > 18 ||
-                value.find_first_not_of("0123456789") != std::string::npos) {
-                return std::nullopt;
-            }
-            r.contentLength = std::strtoull(value.c_str(), nullptr, 10);
-        } else if (is("Transfer-Encoding")) {
-            r.chunked = StartsWithNoCase(value, "chunked");
+        if (state != http::ResponseReader::State::NeedMore) {
+            return reader.Failure();
         }
     }
-    r.body = raw.substr(end + 4);
-    return r;
 }
 
-// The body of a chunked answer; nothing when it is malformed or longer than the limit.
-std::optional<std::string> Dechunk(std::string_view data, std::size_t limit) {
-    std::string body;
+// Asks the chain's pages in turn until one answers. Sets handOver (and leaves the chain at
+// the page to ask next) when libcurl has to go on: an https page.
+DownloadResult FetchPlain(http::RedirectChain& chain, std::string& body, const Lookup& lookup,
+                          bool& handOver) {
     for (;;) {
-        const auto eol = data.find("\r\n");
-        if (eol == std::string_view::npos) {
-            return std::nullopt;
+        const http::Url& url = chain.Current();
+        if (url.secure) {
+            handOver = true;
+            return {};
         }
-        const std::string sizeText(data.substr(0, data.find_first_of(";\r")));
-        char* stop = nullptr;
-        const unsigned long long size = std::strtoull(sizeText.c_str(), &stop, 16);
-        if (sizeText.empty() || stop == sizeText.c_str()) {
-            return std::nullopt;
-        }
-        data.remove_prefix(eol + 2);
-        if (size == 0) {
-            return body;
-        }
-        if (size > limit - body.size() || data.size() < size + 2) {
-            return std::nullopt;
-        }
-        body.append(data.substr(0, size));
-        data.remove_prefix(size + 2);
-    }
-}
-
-bool IsRedirect(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// The address a Location header leads to, resolved against the current page.
-std::string ResolveLocation(const HttpUrl& base, const std::string& location) {
-    if (location.find("://") != std::string::npos) {
-        return location;
-    }
-    if (location.rfind("//", 0) == 0) {
-        return "http:" + location;
-    }
-    if (!location.empty() && location.front() == '/') {
-        return "http://" + base.authority + location;
-    }
-    const std::string path = base.target.substr(0, base.target.find('?'));
-    return "http://" + base.authority + path.substr(0, path.rfind('/') + 1) + location;
-}
-
-Fetched FetchPlain(std::string url, std::string& body, const DownloadBounds& bounds) {
-    const auto deadline = Clock::now() + bounds.time;
-    for (int redirects = 0;; ++redirects) {
-        const auto parsed = ParseHttpUrl(url);
-        if (!parsed) {
-            // A redirect to https (or to an address this client does not take on): libcurl
-            // decides, under the same rules.
-            return StartsWithNoCase(url, "https://") ? Fetched::NeedsCurl : Fetched::Failed;
-        }
-        const int fd = Connect(*parsed, deadline);
+        const int fd = Connect(url, lookup.deadline);
         if (fd < 0) {
-            return Fetched::Failed;
+            return Failed(TimeIsUp(lookup.deadline) ? DownloadFailure::TimedOut
+                                                    : DownloadFailure::CannotConnect);
         }
         const Socket socket(fd);
-        const std::string request = "GET " + parsed->target +
-                                    " HTTP/1.1\r\nHost: " + parsed->authority +
+        const std::string request = "GET " + url.target + " HTTP/1.1\r\nHost: " + url.authority +
                                     "\r\nUser-Agent: Addrwatch\r\nAccept: */*\r\n"
                                     "Connection: close\r\n\r\n";
-        std::string raw;
-        if (!SendAll(fd, request, deadline) ||
-            !ReceiveAll(fd, raw, kMaxHeaderBytes + 4 + bounds.bytes + 4096, deadline)) {
-            return Fetched::Failed;
+        if (!SendAll(fd, request, lookup.deadline)) {
+            return Failed(TimeIsUp(lookup.deadline) ? DownloadFailure::TimedOut
+                                                    : DownloadFailure::CannotConnect);
         }
-        auto response = ParseResponse(raw);
-        if (!response || response->status < 200) {
-            return response ? Fetched::NeedsCurl : Fetched::Failed;
+        http::ResponseReader reader(lookup.limit);
+        const DownloadFailure failure = Receive(fd, reader, lookup.deadline);
+        if (failure != DownloadFailure::None) {
+            return Failed(failure, reader.Status());
         }
-        if (IsRedirect(response->status) && !response->location.empty()) {
-            if (redirects == kMaxRedirects) {
-                return Fetched::Failed;
+        if (reader.HeadDone() && http::IsRedirectStatus(reader.Status()) &&
+            !reader.Location().empty()) {
+            switch (chain.Redirect(reader.Location())) {
+            case http::RedirectChain::Verdict::Follow:
+                continue;
+            case http::RedirectChain::Verdict::TooMany:
+                return Failed(DownloadFailure::TooManyRedirects, reader.Status());
+            case http::RedirectChain::Verdict::Refused:
+                return Failed(DownloadFailure::BadRedirect, reader.Status());
             }
-            const std::string next = ResolveLocation(*parsed, response->location);
-            if (!StartsWithNoCase(next, "http://") && !StartsWithNoCase(next, "https://")) {
-                return Fetched::Failed;
-            }
-            url = next;
-            continue;
         }
-        if (response->status == 204 || response->status == 304) {
-            body.clear();
-            return Fetched::Ok;
-        }
-        if (response->chunked) {
-            auto decoded = Dechunk(response->body, bounds.bytes);
-            if (!decoded) {
-                return Fetched::Failed;
-            }
-            body = std::move(*decoded);
-            return Fetched::Ok;
-        }
-        if (response->contentLength) {
-            if (*response->contentLength > bounds.bytes ||
-                response->body.size() < *response->contentLength) {
-                return Fetched::Failed;
-            }
-            response->body.resize(*response->contentLength);
-        }
-        if (response->body.size() > bounds.bytes) {
-            return Fetched::Failed;
-        }
-        body = std::move(response->body);
-        return Fetched::Ok;
+        body = reader.Body();
+        return {true, reader.Status(), DownloadFailure::None};
     }
 }
 
@@ -420,6 +251,7 @@ struct CurlApi {
     CURL* (*easy_init)();
     CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
     CURLcode (*easy_perform)(CURL*);
+    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
     void (*easy_cleanup)(CURL*);
 };
 
@@ -442,6 +274,7 @@ const CurlApi* LoadCurl() {
         bind(a.easy_init, "curl_easy_init");
         bind(a.easy_setopt, "curl_easy_setopt");
         bind(a.easy_perform, "curl_easy_perform");
+        bind(a.easy_getinfo, "curl_easy_getinfo");
         bind(a.easy_cleanup, "curl_easy_cleanup");
         if (!ok || a.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
             return std::nullopt;
@@ -484,64 +317,108 @@ std::size_t WriteToSink(char* data, std::size_t size, std::size_t count, void* u
     return n;
 }
 
-bool FetchWithCurl(const std::string& sUrl, std::string& body, const DownloadBounds& bounds) {
+DownloadFailure FailureOf(CURLcode code) {
+    switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+        return DownloadFailure::TimedOut;
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILESIZE_EXCEEDED:
+        return DownloadFailure::TooLarge;
+    case CURLE_TOO_MANY_REDIRECTS:
+        return DownloadFailure::TooManyRedirects;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return DownloadFailure::BadRedirect;
+    case CURLE_PARTIAL_FILE:
+        return DownloadFailure::Truncated;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return DownloadFailure::Malformed;
+    default:
+        return DownloadFailure::CannotConnect;
+    }
+}
+
+// Fetches sUrl with libcurl under what is left of the lookup: its deadline and the redirects
+// not yet used.
+DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft, std::string& body,
+                             const Lookup& lookup) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(lookup.deadline - Clock::now());
+    if (left.count() <= 0) {
+        return Failed(DownloadFailure::TimedOut);
+    }
     const CurlApi* api = LoadCurl();
     if (api == nullptr) {
-        return false;
+        return Failed(DownloadFailure::CannotConnect);
     }
     CurlEasy easy(*api);
     CURL* h = easy.get();
     if (h == nullptr) {
-        return false;
+        return Failed(DownloadFailure::CannotConnect);
     }
-    Sink sink{&body, bounds.bytes};
+    Sink sink{&body, lookup.limit};
     auto set = [&](CURLoption option, auto value) {
         return api->easy_setopt(h, option, value) == CURLE_OK;
     };
     // Both lists limit the first request and every redirect; file:, ftp: and the rest are
     // refused. Proxies come from the usual environment variables, as libcurl reads them.
-    const bool ok = set(CURLOPT_URL, sUrl.c_str()) && set(CURLOPT_PROTOCOLS_STR, "http,https") &&
-                    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
-                    set(CURLOPT_FOLLOWLOCATION, 1L) &&
-                    set(CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects)) &&
-                    set(CURLOPT_TIMEOUT_MS, static_cast<long>(bounds.time.count())) &&
-                    set(CURLOPT_NOSIGNAL, 1L) &&
-                    set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bounds.bytes)) &&
-                    set(CURLOPT_WRITEFUNCTION, &WriteToSink) &&
-                    set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
-    return ok && api->easy_perform(h) == CURLE_OK;
-}
-
-bool WriteFileBytes(const std::string& sFile, const std::string& bytes) {
-    std::FILE* f = std::fopen(sFile.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
+    bool ok = set(CURLOPT_URL, sUrl.c_str()) && set(CURLOPT_PROTOCOLS_STR, "http,https") &&
+              set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && set(CURLOPT_FOLLOWLOCATION, 1L) &&
+              set(CURLOPT_MAXREDIRS, static_cast<long>(redirectsLeft)) &&
+              set(CURLOPT_TIMEOUT_MS, static_cast<long>(left.count())) &&
+              set(CURLOPT_NOSIGNAL, 1L) &&
+              set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(lookup.limit)) &&
+              set(CURLOPT_WRITEFUNCTION, &WriteToSink) &&
+              set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
+    // The trust store OpenSSL's own variables name, as for the mail: libcurl only reads the
+    // paths it was built with.
+    if (const char* file = std::getenv("SSL_CERT_FILE"); ok && file != nullptr && *file != '\0') {
+        ok = set(CURLOPT_CAINFO, file);
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && written;
+    if (const char* dir = std::getenv("SSL_CERT_DIR"); ok && dir != nullptr && *dir != '\0') {
+        ok = set(CURLOPT_CAPATH, dir);
+    }
+    if (!ok) {
+        return Failed(DownloadFailure::CannotConnect);
+    }
+    const CURLcode code = api->easy_perform(h);
+    long status = 0;
+    api->easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (code != CURLE_OK) {
+        return Failed(FailureOf(code), static_cast<int>(status));
+    }
+    return {true, static_cast<int>(status), DownloadFailure::None};
 }
 
 } // namespace
 
-bool DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
-                        const DownloadBounds& bounds) {
-    ::unlink(sFile.c_str());
+DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
+                                  const DownloadBounds& bounds) {
+    RemovePageFiles(sFile);
+    const Lookup lookup{Clock::now() + bounds.time, bounds.bytes};
     std::string body;
-    Fetched fetched = Fetched::NeedsCurl;
-    if (!ProxyFromEnvironment() && ParseHttpUrl(sUrl)) {
-        fetched = FetchPlain(sUrl, body, bounds);
+    DownloadResult result;
+    const auto url = http::ParseUrl(sUrl);
+    bool handOver = true;
+    std::string curlUrl = sUrl;
+    int redirectsLeft = http::kMaxRedirects;
+    if (url && !ProxyFromEnvironment()) {
+        handOver = false;
+        http::RedirectChain chain(*url);
+        result = FetchPlain(chain, body, lookup, handOver);
+        curlUrl = http::ToText(chain.Current());
+        redirectsLeft = http::kMaxRedirects - chain.Redirects();
+    } else if (!url && !LooksLikeHttp(sUrl)) {
+        return Failed(DownloadFailure::CannotConnect);
     }
-    if (fetched == Fetched::NeedsCurl) {
+    if (handOver) {
         body.clear();
-        fetched = FetchWithCurl(sUrl, body, bounds) ? Fetched::Ok : Fetched::Failed;
+        result = FetchWithCurl(curlUrl, redirectsLeft, body, lookup);
     }
-    if (fetched == Fetched::Ok && WriteFileBytes(sFile, body)) {
-        return true;
+    if (result.complete && !WritePageFile(sFile, body)) {
+        result.complete = false;
     }
-    ::unlink(sFile.c_str());
-    return false;
+    return result;
 }
-
-void DeletePageCacheEntry(const std::string&) {}
 
 } // namespace platform

@@ -1,202 +1,227 @@
-// Windows page download: the URL download service (urlmon) and the Internet cache (wininet).
-// Only Win32 and COM here. The download runs on a worker thread so that its time bound holds
-// even when the server sends nothing at all and no progress callback ever arrives.
+// Windows page download with WinHTTP, synchronously. WinHTTP keeps no cache, so nothing of the
+// answer reaches the disk until it is whole. Redirects are followed here rather than by WinHTTP
+// so that the shared rule applies; the lookup's one deadline is spread over the per-request
+// time-outs and checked between reads. The certificate is checked by WinHTTP's default secure
+// behaviour during the handshake, before the request goes out. Only Win32 here.
 #include "monitor/page_download.h"
 
 #include "common/win32_handle.h"
-#include "common/windows_api.h"
 #include "common/win32_text.h"
+#include "common/windows_api.h"
+#include "monitor/http_url.h"
+#include "monitor/page_file.h"
 
-#include <urlmon.h>
-#include <wininet.h>
+#include <winhttp.h>
 
+#include <algorithm>
+#include <charconv>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 namespace {
 
-constexpr int kMaxRedirects = 5;
-
-bool IsHttpUrl(LPCWSTR url) {
-    if (url == nullptr) {
-        return false;
-    }
-    const std::wstring text(url);
-    auto starts = [&](const wchar_t* prefix) {
-        const std::wstring p(prefix);
-        return text.size() >= p.size() &&
-               ::CompareStringOrdinal(text.c_str(), static_cast<int>(p.size()), p.c_str(),
-                                      static_cast<int>(p.size()), TRUE) == CSTR_EQUAL;
-    };
-    return starts(L"http://") || starts(L"https://");
+inline void CloseInternetHandle(HINTERNET h) {
+    ::WinHttpCloseHandle(h);
 }
+using InternetHandle = win32::UniqueHandle<HINTERNET, CloseInternetHandle>;
 
-// One download: the bounds, what the binding reported, and who finishes it. Shared by the
-// caller and the worker thread, released by whichever lets go last.
-class BoundedDownload final : public IBindStatusCallback {
+class Deadline {
 public:
-    BoundedDownload(std::string url, std::string part, const DownloadBounds& bounds)
-        : url_(std::move(url)), part_(std::move(part)), limit_(bounds.bytes),
-          deadline_(::GetTickCount64() + static_cast<ULONGLONG>(bounds.time.count())) {}
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindStatusCallback)) {
-            *ppv = static_cast<IBindStatusCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+    explicit Deadline(std::chrono::milliseconds span)
+        : end_(::GetTickCount64() + static_cast<ULONGLONG>(span.count())) {}
+    // Milliseconds left, at least 1 while any is left; 0 once the time is up.
+    int Left() const {
+        const ULONGLONG now = ::GetTickCount64();
+        return now >= end_ ? 0 : static_cast<int>(std::min<ULONGLONG>(end_ - now, 0x7fffffff));
     }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        return static_cast<ULONG>(::InterlockedIncrement(&refs_));
-    }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = ::InterlockedDecrement(&refs_);
-        if (left == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(left);
-    }
-
-    // IBindStatusCallback
-    HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return Verdict(); }
-    HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status,
-                                         LPCWSTR text) override {
-        if (status == BINDSTATUS_REDIRECTING &&
-            (++redirects_ > kMaxRedirects || !IsHttpUrl(text))) {
-            Abort();
-        }
-        if (progress > limit_ || progressMax > limit_) {
-            Abort();
-        }
-        return Verdict();
-    }
-    HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
-        return Verdict();
-    }
-    HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
-
-    // The worker thread's body: fetch into the private file, then hand it over as the target
-    // unless the caller gave up meanwhile.
-    void Run(const std::string& target) {
-        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        const HRESULT hr = ::URLDownloadToFileA(nullptr, url_.c_str(), part_.c_str(), 0, this);
-        if (SUCCEEDED(com)) {
-            ::CoUninitialize();
-        }
-        const bool good = SUCCEEDED(hr) && !aborted_ && WithinSize();
-        if (::InterlockedCompareExchange(&state_, kFinished, kRunning) == kRunning && good) {
-            ::MoveFileExA(part_.c_str(), target.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-            succeeded_ = SUCCEEDED(hr);
-        }
-        ::DeleteFileA(part_.c_str());
-    }
-
-    // Called by the caller when the time bound has passed. True when the worker had already
-    // finished (its result stands); false when it is abandoned and will clean up after itself.
-    bool GiveUp() {
-        Abort();
-        return ::InterlockedCompareExchange(&state_, kAbandoned, kRunning) == kFinished;
-    }
-
-    bool Succeeded() const { return succeeded_; }
-    ULONGLONG Deadline() const { return deadline_; }
 
 private:
-    static constexpr LONG kRunning = 0;
-    static constexpr LONG kFinished = 1;
-    static constexpr LONG kAbandoned = 2;
-
-    ~BoundedDownload() = default;
-
-    void Abort() { ::InterlockedExchange(&aborted_, 1); }
-    HRESULT Verdict() {
-        if (::GetTickCount64() > deadline_) {
-            Abort();
-        }
-        return aborted_ ? E_ABORT : S_OK;
-    }
-    // The platform may finish a download that the callback asked to abort: check the file too.
-    bool WithinSize() const {
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!::GetFileAttributesExA(part_.c_str(), GetFileExInfoStandard, &data)) {
-            return false;
-        }
-        return data.nFileSizeHigh == 0 && data.nFileSizeLow <= limit_;
-    }
-
-    std::string url_;
-    std::string part_;
-    std::size_t limit_;
-    ULONGLONG deadline_;
-    volatile LONG refs_ = 1;
-    volatile LONG aborted_ = 0;
-    volatile LONG state_ = kRunning;
-    int redirects_ = 0;
-    bool succeeded_ = false;
+    ULONGLONG end_;
 };
 
-struct WorkerStart {
-    BoundedDownload* download;
-    std::string target;
-};
+DownloadResult Failed(DownloadFailure failure, int status = 0) {
+    return {false, status, failure};
+}
 
-DWORD WINAPI DownloadWorker(LPVOID param) {
-    auto* start = static_cast<WorkerStart*>(param);
-    start->download->Run(start->target);
-    start->download->Release();
-    delete start;
-    return 0;
+// What a failed WinHTTP call means for the lookup.
+DownloadFailure FailureOfLastError(const Deadline& deadline, DownloadFailure otherwise) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_WINHTTP_TIMEOUT || deadline.Left() == 0) {
+        return DownloadFailure::TimedOut;
+    }
+    if (error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) {
+        return DownloadFailure::Malformed;
+    }
+    if (error == ERROR_WINHTTP_HEADER_SIZE_OVERFLOW) {
+        return DownloadFailure::TooLarge;
+    }
+    return otherwise;
+}
+
+// The machine's proxy settings: the automatic ones where the system has them, else those set
+// for WinHTTP. The daily run is the system account, which has no per-user settings.
+InternetHandle OpenSession() {
+    InternetHandle session(::WinHttpOpen(L"Addrwatch", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                         WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        session.reset(::WinHttpOpen(L"Addrwatch", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    }
+    return session;
+}
+
+bool SetNumberOption(HINTERNET h, DWORD option, DWORD value) {
+    return ::WinHttpSetOption(h, option, &value, sizeof value) != FALSE;
+}
+
+bool SetTimeouts(HINTERNET h, const Deadline& deadline) {
+    const int left = deadline.Left();
+    return left > 0 && ::WinHttpSetTimeouts(h, left, left, left, left) != FALSE;
+}
+
+// A header's text; empty when it is absent.
+std::wstring QueryHeader(HINTERNET request, DWORD which) {
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                          &size, WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) {
+        return {};
+    }
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!::WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
+
+int QueryStatus(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return 0;
+    }
+    return static_cast<int>(status);
+}
+
+// The declared body length when the body is framed by it (not chunked); -1 otherwise.
+long long DeclaredLength(HINTERNET request) {
+    if (!QueryHeader(request, WINHTTP_QUERY_TRANSFER_ENCODING).empty()) {
+        return -1;
+    }
+    const std::string text = win32::WideToAnsi(QueryHeader(request, WINHTTP_QUERY_CONTENT_LENGTH));
+    long long length = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+    return error == std::errc() && end == text.data() + text.size() ? length : -1;
+}
+
+// Reads the body, at most one byte past the bound.
+DownloadResult ReadBody(HINTERNET request, int status, std::string& body, std::size_t limit,
+                        const Deadline& deadline) {
+    const long long declared = DeclaredLength(request);
+    if (declared > static_cast<long long>(limit)) {
+        return Failed(DownloadFailure::TooLarge, status);
+    }
+    char buffer[8192];
+    for (;;) {
+        const int left = deadline.Left();
+        if (left == 0) {
+            return Failed(DownloadFailure::TimedOut, status);
+        }
+        SetNumberOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, static_cast<DWORD>(left));
+        const DWORD want =
+            static_cast<DWORD>(std::min<std::size_t>(sizeof buffer, limit + 1 - body.size()));
+        DWORD got = 0;
+        if (!::WinHttpReadData(request, buffer, want, &got)) {
+            return Failed(FailureOfLastError(deadline, DownloadFailure::Truncated), status);
+        }
+        if (got == 0) {
+            break;
+        }
+        body.append(buffer, got);
+        if (body.size() > limit) {
+            return Failed(DownloadFailure::TooLarge, status);
+        }
+    }
+    if (declared >= 0 && body.size() < static_cast<std::size_t>(declared)) {
+        return Failed(DownloadFailure::Truncated, status);
+    }
+    return {true, status, DownloadFailure::None};
+}
+
+DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadBounds& bounds) {
+    const Deadline deadline(bounds.time);
+    const auto first = http::ParseUrl(sUrl);
+    if (!first) {
+        return Failed(DownloadFailure::CannotConnect);
+    }
+    const InternetHandle session = OpenSession();
+    if (!session) {
+        return Failed(DownloadFailure::CannotConnect);
+    }
+    // Automatic redirects off on the session and again per request (the older switch).
+    SetNumberOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY,
+                    WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
+    http::RedirectChain chain(*first);
+    for (;;) {
+        const http::Url& url = chain.Current();
+        if (!SetTimeouts(session.get(), deadline)) {
+            return Failed(DownloadFailure::TimedOut);
+        }
+        const InternetHandle connection(
+            ::WinHttpConnect(session.get(), win32::AnsiToWide(url.host).c_str(), url.port, 0));
+        const std::wstring target = win32::AnsiToWide(url.target);
+        const InternetHandle request(
+            connection ? ::WinHttpOpenRequest(connection.get(), L"GET", target.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              url.secure ? WINHTTP_FLAG_SECURE : 0)
+                       : nullptr);
+        if (!request ||
+            !SetNumberOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE,
+                             WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES |
+                                 WINHTTP_DISABLE_KEEP_ALIVE) ||
+            !SetTimeouts(request.get(), deadline)) {
+            return Failed(FailureOfLastError(deadline, DownloadFailure::CannotConnect));
+        }
+        if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                  WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+            !::WinHttpReceiveResponse(request.get(), nullptr)) {
+            return Failed(FailureOfLastError(deadline, DownloadFailure::CannotConnect));
+        }
+        const int status = QueryStatus(request.get());
+        const std::string location =
+            win32::WideToAnsi(QueryHeader(request.get(), WINHTTP_QUERY_LOCATION));
+        if (!http::IsRedirectStatus(status) || location.empty()) {
+            return ReadBody(request.get(), status, body, bounds.bytes, deadline);
+        }
+        switch (chain.Redirect(location)) {
+        case http::RedirectChain::Verdict::Follow:
+            break;
+        case http::RedirectChain::Verdict::TooMany:
+            return Failed(DownloadFailure::TooManyRedirects, status);
+        case http::RedirectChain::Verdict::Refused:
+            return Failed(DownloadFailure::BadRedirect, status);
+        }
+    }
 }
 
 } // namespace
 
-bool DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
-                        const DownloadBounds& bounds) {
-    ::DeleteFileA(sFile.c_str());
-    // The worker writes beside the target and renames, so an abandoned fetch that finishes late
-    // never shows up under the target's name.
-    auto* download = new BoundedDownload(sUrl, sFile + ".part", bounds);
-    download->AddRef(); // the worker's reference
-    auto* start = new WorkerStart{download, sFile};
-    win32::KernelHandle thread(::CreateThread(nullptr, 0, DownloadWorker, start, 0, nullptr));
-    if (!thread) {
-        download->Release();
-        download->Release();
-        delete start;
-        return false;
+DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
+                                  const DownloadBounds& bounds) {
+    RemovePageFiles(sFile);
+    std::string body;
+    DownloadResult result = Fetch(sUrl, body, bounds);
+    if (result.complete && !WritePageFile(sFile, body)) {
+        result.complete = false;
     }
-    const ULONGLONG now = ::GetTickCount64();
-    const DWORD wait =
-        download->Deadline() > now ? static_cast<DWORD>(download->Deadline() - now) : 0;
-    bool finished = ::WaitForSingleObject(thread.get(), wait) == WAIT_OBJECT_0;
-    if (!finished && download->GiveUp()) {
-        // The worker finished at the bound: let it complete its hand-over.
-        ::WaitForSingleObject(thread.get(), INFINITE);
-        finished = true;
-    }
-    const bool ok = finished && download->Succeeded();
-    download->Release();
-    if (!ok) {
-        ::DeleteFileA(sFile.c_str());
-    }
-    return ok;
-}
-
-void DeletePageCacheEntry(const std::string& sUrl) {
-    const std::wstring wide = win32::AnsiToWide(sUrl);
-    ::DeleteUrlCacheEntryW(wide.c_str());
+    return result;
 }
 
 } // namespace platform

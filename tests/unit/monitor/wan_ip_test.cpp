@@ -244,7 +244,7 @@ TEST(DownloadPageToFile, BoundsAndRedirectsFailWithoutAFile) {
     LoopbackHttpServer page;
 
     page.RespondText(std::string(1024, 'a'));
-    EXPECT_TRUE(platform::DownloadPageToFile(page.Url(), target, shortBounds));
+    EXPECT_TRUE(platform::DownloadPageToFile(page.Url(), target, shortBounds).complete);
     EXPECT_EQ(folder.Read("WAN.IP"), std::string(1024, 'a'));
 
     struct Case {
@@ -266,7 +266,8 @@ TEST(DownloadPageToFile, BoundsAndRedirectsFailWithoutAFile) {
     for (const auto& c : cases) {
         page.Respond(c.mode, c.response);
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(platform::DownloadPageToFile(page.Url(), target, shortBounds)) << c.name;
+        EXPECT_FALSE(platform::DownloadPageToFile(page.Url(), target, shortBounds).complete)
+            << c.name;
         EXPECT_FALSE(CommonModule::DoesFileExist(target)) << c.name;
         // Generous: only shows that the time bound, not the server, ended the fetch.
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.name;
