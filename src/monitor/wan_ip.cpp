@@ -50,7 +50,9 @@ struct PageDownload {
 PageDownload DownloadPage(const std::string& sPage, const std::string& sFile,
                           const platform::DownloadBounds& bounds) {
     PageDownload download;
-    download.complete = platform::DownloadPageToFile(sPage, sFile, bounds);
+    const platform::DownloadResult result = platform::DownloadPageToFile(sPage, sFile, bounds);
+    download.complete = result.complete;
+    download.status = result.status;
     if (!download.complete) {
         download.reason = "download failed";
     }
