@@ -3,23 +3,17 @@
 // strict parsers agree with the system's on every text, the written form with the system's
 // (except where it still writes the deprecated IPv4-compatible form); and the written form of
 // a passing answer passes again as itself.
+#include "invariant.h"
 #include "monitor/address_rule.h"
 #include "system_address.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 using namespace modGetExternalIP;
 
-namespace {
+using fuzzing::Check;
 
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 bool IsIPv4Mapped(const IPv6Bytes& a) {
     for (int i = 0; i < 10; ++i) {

@@ -5,14 +5,13 @@
 // one with exactly its chunks) or fails as too large or cut short; and a redirect's Location
 // is followed only to http or https.
 #include "fuzz_input.h"
+#include "invariant.h"
 #include "monitor/http_response_reader.h"
 #include "monitor/http_url.h"
 #include "redirect_check.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,16 +20,11 @@ using http::ResponseReader;
 using platform::DownloadFailure;
 using State = ResponseReader::State;
 
+using fuzzing::Check;
+
 namespace {
 
 constexpr std::size_t kProductBound = 64 * 1024;
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 struct Outcome {
     State beforeClose = State::NeedMore;

@@ -1,23 +1,15 @@
 #include "redirect_check.h"
+#include "invariant.h"
 
 #include "monitor/http_url.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace fuzzing {
 
 namespace {
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 std::string Lower(std::string_view s) {
     std::string out(s);

@@ -3,10 +3,10 @@
 // the bytes it consumed; the bytes not yet taken are kept; it stops only at a line that really is
 // not SMTP (or past its bounds); and where the reads are cut never changes what it reports.
 #include "fuzz_input.h"
+#include "invariant.h"
 #include "mail/smtp_client.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,17 +14,12 @@ using modSendEmail::SmtpReply;
 using modSendEmail::SmtpReplyParser;
 using State = SmtpReplyParser::State;
 
+using fuzzing::Check;
+
 namespace {
 
 constexpr std::size_t kMaxLineWithoutEnd = 64 * 1024;
 constexpr std::size_t kMaxLines = 1000;
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 struct Run {
     std::vector<SmtpReply> replies;

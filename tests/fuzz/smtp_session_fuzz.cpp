@@ -11,29 +11,23 @@
 // - its error texts are printable and, when it authenticates, never carry the password or its
 //   encodings, whatever the server echoes; and only well-formed CRLF lines go on the wire.
 #include "fuzz_input.h"
+#include "invariant.h"
 #include "mail/smtp_client.h"
 #include "support/debug_capture.h"
 #include "support/scripted_smtp_transport.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
 using namespace modSendEmail;
 
+using fuzzing::Check;
+
 namespace {
 
 constexpr std::size_t kClientReadSize = 4096; // what the client asks of one Read
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 enum class Kind {
     Greeting,

@@ -2,24 +2,18 @@
 // http or https with a host, a port from 1 to 65535 and no blank or control byte, and reads
 // back as itself; one that names another scheme never parses; and the redirect rule holds
 // (see redirect_check.h).
+#include "invariant.h"
 #include "monitor/http_url.h"
 #include "redirect_check.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-namespace {
+using fuzzing::Check;
 
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 bool StartsNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
