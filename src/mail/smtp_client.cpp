@@ -138,8 +138,12 @@ public:
         return ReadReply();
     }
 
-    // Ends a session that failed before the message; the server's answer does not matter.
-    void Quit() { (void)Send("QUIT\r\n"); }
+    // Ends the session politely; how the server answers no longer matters, so the wait is short.
+    void Quit() {
+        if (!Send("QUIT\r\n")) {
+            (void)ReadReply(std::min(timeout_, kQuitWait));
+        }
+    }
 
     // Received bytes that no reply has taken yet.
     bool HasPendingBytes() const { return !parser_.Pending().empty(); }
@@ -413,10 +417,7 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
     if (!Positive(r.value())) {
         return s.Refusal(smtp_errors::kSendFailed, "The server refused the message.", r.value());
     }
-    // Accepted: how the server answers QUIT no longer matters.
-    if (!s.Send("QUIT\r\n")) {
-        (void)s.ReadReply(std::min(config.connectionTimeout, kQuitWait));
-    }
+    s.Quit(); // accepted: the rest is a courtesy
     return std::nullopt;
 }
 

@@ -5,6 +5,10 @@ Every server binds 127.0.0.1 port 0 and reports its port. Kinds:
   authenticator for one user and password; it can refuse RCPT. It records every MAIL command,
   every accepted message (envelope and the DATA bytes as they arrived on the wire, before
   dot-unstuffing) and the raw bytes the client sent.
+- SmtpServer with starttls: the same over a plain connection that offers STARTTLS (with that
+  certificate) and requires it before MAIL and AUTH; starttls_reply="refuse" answers STARTTLS
+  with 454 instead, "ahead" sends a reply of its own right after the 220. Each command line is
+  also recorded with whether TLS was on when it arrived.
 - RawServer: a plain socket server that sends a greeting and closes, or never says anything.
 """
 
@@ -40,14 +44,16 @@ class LoopbackCa:
     def _openssl(self, *args) -> None:
         subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True)
 
-    def server_certificate(self, name: str, dns: list[str], ips: list[str] = ()) -> tuple[Path, Path]:
+    def server_certificate(self, name: str, dns: list[str], ips: list[str] = (),
+                           common_name: str | None = None) -> tuple[Path, Path]:
+        """The subject's CN is common_name or the first DNS name; no SAN when dns and ips are empty."""
         key, csr, cert = (self.folder / f"{name}.{ext}" for ext in ("key", "csr", "pem"))
         ext = self.folder / f"{name}.ext"
         alt = ",".join([f"DNS:{d}" for d in dns] + [f"IP:{i}" for i in ips])
-        ext.write_text(f"subjectAltName={alt}\nextendedKeyUsage=serverAuth\n"
+        ext.write_text((f"subjectAltName={alt}\n" if alt else "") + "extendedKeyUsage=serverAuth\n"
                        "keyUsage=critical,digitalSignature\nbasicConstraints=CA:FALSE\n")
         self._openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                      "-keyout", key, "-out", csr, "-subj", f"/CN={dns[0]}")
+                      "-keyout", key, "-out", csr, "-subj", f"/CN={common_name or dns[0]}")
         self._openssl("x509", "-req", "-in", csr, "-CA", self.cert, "-CAkey", self.key,
                       "-CAcreateserial", "-out", cert, "-days", "2", "-extfile", ext)
         return cert, key
@@ -67,6 +73,12 @@ class Recorder:
     messages: list[Received] = field(default_factory=list)
     auth_attempts: list[tuple[str, str]] = field(default_factory=list)
     wire: bytearray = field(default_factory=bytearray)
+    lines: list[tuple[bool, str]] = field(default_factory=list)  # (TLS on, line) as received
+
+    def commands(self, tls: bool | None = None) -> list[str]:
+        """The verbs of the lines received (with or without TLS, or all), message lines too."""
+        return [line.split(" ", 1)[0].upper() for on, line in self.lines
+                if tls is None or on == tls]
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         self.mail_commands.append(address)
@@ -92,7 +104,31 @@ class Recorder:
 class _RecordingSMTP(SMTP):
     def data_received(self, data: bytes) -> None:
         self.event_handler.wire.extend(data)
+        self._line_buffer = getattr(self, "_line_buffer", b"") + data
+        *complete, self._line_buffer = self._line_buffer.split(b"\r\n")
+        for line in complete:
+            self.event_handler.lines.append((self._tls_protocol is not None,
+                                             line.decode("latin-1")))
         super().data_received(data)
+
+
+class _RefusingStartTls(_RecordingSMTP):
+    async def smtp_STARTTLS(self, arg: str):
+        await self.push("454 4.7.0 TLS not available due to temporary reason")
+
+
+class _AnsweringAheadStartTls(_RecordingSMTP):
+    """Answers a command the client has not sent yet, in the same write as its 220."""
+
+    async def smtp_STARTTLS(self, arg: str):
+        original = self.push
+
+        async def push_ahead(status: str):
+            self.push = original
+            await original(status + "\r\n250-mail.test\r\n250 AUTH PLAIN LOGIN")
+
+        self.push = push_ahead
+        await super().smtp_STARTTLS(arg)
 
 
 class _LoopThread:
@@ -126,14 +162,26 @@ class _LoopThread:
 class SmtpServer:
     def __init__(self, *, certificate: tuple[Path, Path] | None = None,
                  credentials: tuple[str, str] | None = None, mechanisms: tuple[str, ...] = (),
-                 refuse_rcpt: bool = False):
+                 refuse_rcpt: bool = False, starttls: tuple[Path, Path] | None = None,
+                 starttls_reply: str = "ready"):
         self.recorder = Recorder(refuse_rcpt=refuse_rcpt)
-        context = None
-        if certificate:
-            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-            context.minimum_version = ssl.TLSVersion.TLSv1_2
-            context.load_cert_chain(*map(str, certificate))
+
+        def tls_context(pair):
+            if not pair:
+                return None
+            c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            c.minimum_version = ssl.TLSVersion.TLSv1_2
+            c.load_cert_chain(*map(str, pair))
+            return c
+
+        context = tls_context(certificate)
         kwargs = dict(hostname="mail.test", auth_require_tls=False)
+        protocol = _RecordingSMTP
+        if starttls:
+            kwargs.update(tls_context=tls_context(starttls), require_starttls=True,
+                          auth_require_tls=True)
+            protocol = {"ready": _RecordingSMTP, "refuse": _RefusingStartTls,
+                        "ahead": _AnsweringAheadStartTls}[starttls_reply]
         if credentials:
             def authenticate(server, session, envelope, mechanism, auth_data):
                 ok = isinstance(auth_data, LoginPassword) and \
@@ -147,7 +195,7 @@ class SmtpServer:
 
         async def make():
             loop = asyncio.get_running_loop()
-            return await loop.create_server(lambda: _RecordingSMTP(self.recorder, **kwargs),
+            return await loop.create_server(lambda: protocol(self.recorder, **kwargs),
                                             HOST, 0, ssl=context)
 
         self._thread = _LoopThread(make)

@@ -15,7 +15,9 @@ from email.policy import default as default_policy
 
 import pytest
 
+from check_run_servers import email_settings, forget_address, stored_address
 from conftest import BUILD, WINE_RUN
+from ip_page import ip_page  # noqa: F401
 from smtp_server import RawServer, SmtpServer, LoopbackCa, unused_port
 
 ADDRESS = "203.0.113.7"
@@ -261,3 +263,133 @@ def test_incomplete_settings_send_nothing_and_log_nothing(probe, servers):
     result = probe.send()
     assert result.sent is False and result.log == []
     assert server.recorder.wire == b""
+
+
+# --- the certificate's name -----------------------------------------------------------------------
+
+@pytest.fixture(scope="session")
+def address_certificates(test_ca):
+    """For the server 127.0.0.1: one with that address as a SAN, one naming it only as CN."""
+    return {"address SAN": test_ca.server_certificate("ip-san", ["mail.other.test"], ["127.0.0.1"]),
+            "CN only": test_ca.server_certificate("cn-only", [], common_name="127.0.0.1")}
+
+
+@pytest.mark.parametrize("which, accepted", [("address SAN", True), ("CN only", False)])
+def test_an_address_matches_only_an_address_san(probe, servers, address_certificates, which,
+                                                accepted):
+    server = servers(SmtpServer, certificate=address_certificates[which])
+    probe.settings(server.port, SMTPServer="127.0.0.1", UseSSL="1")
+    result = probe.send()
+    if accepted:
+        assert result.sent is True and result.log == []
+        assert len(server.recorder.messages) == 1
+    else:
+        assert_failure(result, SECURE_CHANNEL_FAILED,
+                       "The secure connection to the server failed: "
+                       "the server's certificate was not accepted")
+        assert server.recorder.messages == []
+
+
+# --- STARTTLS -----------------------------------------------------------------------------------
+
+def starttls_settings(probe, port, **keys):
+    probe.settings(port, UseSSL="1", StartTLS="1", SMTPAuth="1", SMTPUserName=USER,
+                   SMTPPassword=stored_password(PASSWORD), **keys)
+
+
+def test_starttls_with_auth_delivers_and_authenticates_only_inside_tls(probe, servers):
+    server = servers(SmtpServer, starttls=probe.ca.localhost, credentials=(USER, PASSWORD))
+    starttls_settings(probe, server.port)
+    result = probe.send()
+    assert result.sent is True and result.log == []
+    rec = server.recorder
+    assert rec.commands(tls=False) == ["EHLO", "STARTTLS"]
+    assert rec.commands(tls=True)[:3] == ["EHLO", "AUTH", "MAIL"]
+    assert rec.auth_attempts == [("PLAIN", USER)]
+    assert len(rec.messages) == 1 and rec.messages[0].data.endswith(BODY)
+
+
+@pytest.mark.parametrize("server_kind", ["not offered", "refused"])
+def test_without_starttls_only_ehlo_and_quit_reach_the_server(probe, servers, server_kind):
+    if server_kind == "not offered":
+        server = servers(SmtpServer, credentials=(USER, PASSWORD))
+        expected, why = ["EHLO", "QUIT"], "the server does not offer STARTTLS"
+    else:
+        server = servers(SmtpServer, starttls=probe.ca.localhost, credentials=(USER, PASSWORD),
+                         starttls_reply="refuse")
+        expected, why = ["EHLO", "STARTTLS", "QUIT"], "the server refused STARTTLS"
+    starttls_settings(probe, server.port)
+    result = probe.send()
+    assert_failure(result, SECURE_CHANNEL_FAILED,
+                   f"The secure connection to the server failed: {why}")
+    assert server.recorder.commands() == expected
+    assert server.recorder.auth_attempts == [] and server.recorder.messages == []
+
+
+def test_a_reply_ahead_of_the_handshake_is_refused(probe, servers):
+    server = servers(SmtpServer, starttls=probe.ca.localhost, credentials=(USER, PASSWORD),
+                     starttls_reply="ahead")
+    starttls_settings(probe, server.port)
+    assert_failure(probe.send(), SECURE_CHANNEL_FAILED,
+                   "The secure connection to the server failed: ")
+    assert server.recorder.commands() == ["EHLO", "STARTTLS"]
+    assert server.recorder.auth_attempts == [] and server.recorder.messages == []
+
+
+@pytest.mark.parametrize("which", ["other host", "untrusted issuer"])
+def test_starttls_refuses_a_certificate_not_for_this_server(probe, servers, tmp_path, which):
+    certificate = probe.ca.other if which == "other host" else LoopbackCa(
+        tmp_path / "stranger", "Stranger CA").server_certificate("localhost", ["localhost"],
+                                                                  ["127.0.0.1"])
+    server = servers(SmtpServer, starttls=certificate, credentials=(USER, PASSWORD))
+    starttls_settings(probe, server.port)
+    assert_failure(probe.send(), SECURE_CHANNEL_FAILED,
+                   "The secure connection to the server failed: "
+                   "the server's certificate was not accepted")
+    assert server.recorder.commands(tls=True) == []
+    assert server.recorder.auth_attempts == [] and server.recorder.messages == []
+
+
+def test_the_check_run_mails_over_starttls_and_keeps_the_notice_without_it(program, servers,
+                                                                          ip_page, test_ca,
+                                                                          request):
+    if program.is_wine:
+        request.getfixturevalue("wine_trusts_test_ca")
+    env = {} if program.is_wine else {"SSL_CERT_FILE": str(test_ca.cert)}
+    keys = dict(UseSSL="1", StartTLS="1", SMTPAuth="1", SMTPUserName=USER,
+                SMTPPassword=stored_password(PASSWORD))
+
+    def run(answer, port):
+        program.write_ini({"General": {"WhatIsMyIP": ip_page.url},
+                           "EmailConfig": {**email_settings(port), **keys}})
+        ip_page.answer(answer)
+        assert program.run(env=env).returncode == 0
+
+    forget_address(program)
+    secure = servers(SmtpServer, starttls=test_ca.localhost, credentials=(USER, PASSWORD))
+    run("203.0.113.7\r\n", secure.port)
+    assert len(secure.recorder.messages) == 1
+    assert secure.recorder.auth_attempts == [("PLAIN", USER)]
+    assert stored_address(program) == "203.0.113.7"
+
+    # A server without STARTTLS hears EHLO and QUIT only, and the change is mailed next time.
+    plain = servers(SmtpServer, credentials=(USER, PASSWORD))
+    run("198.51.100.1\r\n", plain.port)
+    assert plain.recorder.commands() == ["EHLO", "QUIT"]
+    assert stored_address(program) == "203.0.113.7"
+
+
+def test_a_check_run_without_tls_maps_no_tls_library(program, servers, ip_page):
+    if program.is_wine:
+        pytest.skip("loading the TLS library on demand is the POSIX build's")
+    server = servers(SmtpServer)
+    program.write_ini({"General": {"WhatIsMyIP": ip_page.url},
+                       "EmailConfig": email_settings(server.port)})
+    ip_page.answer("203.0.113.7\r\n")
+    for _ in range(2):  # a change mailed in plain text, then an unchanged address
+        done = program.run(env={"LD_DEBUG": "files"})
+        loaded = done.stderr
+        assert "calling init:" in loaded  # the loader's trace is there to be read
+        assert "libssl" not in loaded and "libcrypto" not in loaded
+        assert "libaddrwatch_tls" not in loaded
+    assert len(server.recorder.messages) == 1
