@@ -285,7 +285,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         if (!Allows(previous, before)) {
-            Check(previous == Kind::Ehlo && c.kind == Kind::Helo && !mustSecure,
+            Check(previous == Kind::Ehlo && c.kind == Kind::Helo && (!mustSecure || secured),
                   "after a refused step nothing is sent but QUIT (or HELO for a refused EHLO)");
         } else {
             bool next = false;
