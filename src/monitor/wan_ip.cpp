@@ -39,26 +39,6 @@ void DeleteFileIfPresent(const std::string& sFile) {
     }
 }
 
-// One page's download as the lookup sees it. The only place that calls the downloader, so a
-// richer download result changes this adapter alone.
-struct PageDownload {
-    bool complete = false;
-    int status = 0;     // the final HTTP status; 0 when not known
-    std::string reason; // why an incomplete download failed
-};
-
-PageDownload DownloadPage(const std::string& sPage, const std::string& sFile,
-                          const platform::DownloadBounds& bounds) {
-    PageDownload download;
-    const platform::DownloadResult result = platform::DownloadPageToFile(sPage, sFile, bounds);
-    download.complete = result.complete;
-    download.status = result.status;
-    if (!download.complete) {
-        download.reason = "download failed";
-    }
-    return download;
-}
-
 // The address one page gives under the rule, or why it gives none.
 struct PageAnswer {
     std::optional<std::string> address;
@@ -72,7 +52,7 @@ PageAnswer AskPage(const std::string& sPage, AddressRule rule, bool bClearCache,
     if (bClearCache) {
         platform::DeletePageCacheEntry(sPage);
     }
-    const PageDownload download = DownloadPage(sPage, sFile, bounds);
+    const platform::DownloadResult download = platform::DownloadPageToFile(sPage, sFile, bounds);
     // A failed fetch leaves no file, and a file left by an interrupted run was deleted above.
     const bool arrived = download.complete && CommonModule::DoesFileExist(sFile);
     std::string sLine;
@@ -81,7 +61,8 @@ PageAnswer AskPage(const std::string& sPage, AddressRule rule, bool bClearCache,
     }
     DeleteFileIfPresent(sFile);
     if (!arrived) {
-        return {std::nullopt, download.reason.empty() ? "download failed" : download.reason};
+        return {std::nullopt,
+                download.complete ? "answer not saved" : platform::DescribeDownload(download)};
     }
     if (rule == AddressRule::Off) {
         if (sLine.empty()) {
@@ -91,7 +72,7 @@ PageAnswer AskPage(const std::string& sPage, AddressRule rule, bool bClearCache,
     }
     // An error page may well carry an address-like line (a proxy's own, say).
     if (download.status >= 400) {
-        return {std::nullopt, "HTTP status " + std::to_string(download.status)};
+        return {std::nullopt, platform::DescribeDownload(download)};
     }
     std::optional<std::string> address = ApplyAddressRule(rule, sLine);
     if (!address) {

@@ -71,7 +71,8 @@ def test_every_page_failing_under_the_rule_changes_nothing(program, smtp_sink, i
     remember_an_address(program, smtp_sink, ip_page, "1")
     refused = refused_url()
     ip_page.answer("<html>\r\n<body>Service busy</body>\r\n</html>", content_type="text/html")
-    other_page.answer("Service Unavailable\r\n", status=503)
+    # An error status fails the page even when its body looks like an address.
+    other_page.answer("203.0.113.9\r\n", status=503)
     pages = [refused, ip_page.url, other_page.url]
     configure_pages(program, pages, smtp_sink.port, "1")
     result = program.run()
@@ -83,6 +84,7 @@ def test_every_page_failing_under_the_rule_changes_nothing(program, smtp_sink, i
     for page in pages:
         assert page in notices[0]
     assert f"{ip_page.url} (not an address)" in notices[0]
+    assert f"{other_page.url} (HTTP status 503)" in notices[0]
     assert not (program.folder / "WAN.IP").exists()
 
 

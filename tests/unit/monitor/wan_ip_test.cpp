@@ -145,8 +145,11 @@ TEST(LookupWanIP, FailedFetchesAreUnknownAndLeaveNoFile) {
 
 TEST(LookupWanIPPages, TheFirstUsablePageWinsAndLaterOnesAreNotAsked) {
     const std::string refused = RefusedUrl();
-    LoopbackHttpServer empty, html, v4, v6, spare;
+    LoopbackHttpServer empty, html, v4, v6, failing, spare;
     empty.RespondText("");
+    failing.Respond(LoopbackHttpServer::Mode::Reply,
+                    "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 13\r\n"
+                    "Connection: close\r\n\r\n198.51.100.1\n");
     html.RespondText("<html>\r\n<body>Service busy</body>\r\n</html>");
     v4.RespondText(" 203.0.113.7\t\r\n");
     v6.RespondText("2001:DB8:0:0::1\n");
@@ -160,17 +163,20 @@ TEST(LookupWanIPPages, TheFirstUsablePageWinsAndLaterOnesAreNotAsked) {
         {AddressRule::Off,
          {refused, empty.Url(), html.Url(), spare.Url()},
          "</html>",
-         {"download failed", "empty answer"}},
+         {"cannot connect", "empty answer"}},
         {AddressRule::Off, {v4.Url(), spare.Url()}, " 203.0.113.7\t", {}},
+        // Without the rule an error page is read as any answer.
+        {AddressRule::Off, {failing.Url(), spare.Url()}, "198.51.100.1\n", {}},
+        {AddressRule::Any, {failing.Url(), v6.Url()}, "2001:db8::1", {"HTTP status 500"}},
         {AddressRule::Off,
          {refused, empty.Url()},
          std::nullopt,
-         {"download failed", "empty answer"}},
+         {"cannot connect", "empty answer"}},
         {AddressRule::Off, {}, std::nullopt, {}},
         {AddressRule::Any,
          {refused, html.Url(), empty.Url(), v4.Url(), spare.Url()},
          "203.0.113.7",
-         {"download failed", "not an address", "not an address"}},
+         {"cannot connect", "not an address", "not an address"}},
         {AddressRule::IPv6, {v4.Url(), v6.Url(), spare.Url()}, "2001:db8::1", {"not an address"}},
         {AddressRule::IPv4,
          {v6.Url(), html.Url()},
@@ -223,7 +229,7 @@ TEST(GetWanIP, WithTheRuleOnAFailedLookupGivesNothingAndOneMessage) {
         {"WhatIsMyIP=" + pages + "\r\nValidateAddress=1",
          std::nullopt,
          {"\tmodGetExternalIP\\GetWanIP: no check page gave an address, nothing changed: " +
-          refused + " (download failed); " + html.Url() + " (not an address)"}},
+          refused + " (cannot connect); " + html.Url() + " (not an address)"}},
         {"WhatIsMyIP=\" \"\r\nValidateAddress=4",
          std::nullopt,
          {"\tmodGetExternalIP\\GetWanIP: no check page gave an address, nothing changed: no "
