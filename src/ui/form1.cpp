@@ -65,6 +65,7 @@ void Form1::Form_Load() {
     // After LoadSettings, so a stored port stays in the edit field.
     view_.AddComboItem(comboSMTPPort, "25");
     view_.AddComboItem(comboSMTPPort, "465");
+    view_.AddComboItem(comboSMTPPort, "587");
     view_.SetVisible(picGeneral, true);
 }
 

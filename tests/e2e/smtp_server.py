@@ -9,6 +9,7 @@ Every server binds 127.0.0.1 port 0 and reports its port. Kinds:
   certificate) and requires it before MAIL and AUTH; starttls_reply="refuse" answers STARTTLS
   with 454 instead, "ahead" sends a reply of its own right after the 220. Each command line is
   also recorded with whether TLS was on when it arrived.
+- SmtpServer with echo_auth: refuses AUTH with a 535 that quotes the command's arguments.
 - RawServer: a plain socket server that sends a greeting and closes, or never says anything.
 """
 
@@ -117,6 +118,13 @@ class _RefusingStartTls(_RecordingSMTP):
         await self.push("454 4.7.0 TLS not available due to temporary reason")
 
 
+class _EchoingAuth(_RecordingSMTP):
+    """Refuses every logon, quoting the AUTH command's arguments back."""
+
+    async def smtp_AUTH(self, arg: str):
+        await self.push(f"535 5.7.8 Authentication failed for {arg}")
+
+
 class _AnsweringAheadStartTls(_RecordingSMTP):
     """Answers a command the client has not sent yet, in the same write as its 220."""
 
@@ -163,7 +171,7 @@ class SmtpServer:
     def __init__(self, *, certificate: tuple[Path, Path] | None = None,
                  credentials: tuple[str, str] | None = None, mechanisms: tuple[str, ...] = (),
                  refuse_rcpt: bool = False, starttls: tuple[Path, Path] | None = None,
-                 starttls_reply: str = "ready"):
+                 starttls_reply: str = "ready", echo_auth: bool = False):
         self.recorder = Recorder(refuse_rcpt=refuse_rcpt)
 
         def tls_context(pair):
@@ -176,7 +184,7 @@ class SmtpServer:
 
         context = tls_context(certificate)
         kwargs = dict(hostname="mail.test", auth_require_tls=False)
-        protocol = _RecordingSMTP
+        protocol = _EchoingAuth if echo_auth else _RecordingSMTP
         if starttls:
             kwargs.update(tls_context=tls_context(starttls), require_starttls=True,
                           auth_require_tls=True)

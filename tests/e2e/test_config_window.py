@@ -66,7 +66,7 @@ def test_opens_with_defaults_switches_pages_and_saves_every_key(program, config_
     assert named["text:txtWhatIsMyIP"] == "http://www.quillfen.com/IPCheck.php"
     assert all(named[f"check:{b}"] == "1" for b in INSTALL_BOXES)
     assert (named["check:chkUseSSL"], named["check:chkSMTPAuth"]) == ("0", "0")
-    assert named["items:comboSMTPPort"] == "25,465"
+    assert named["items:comboSMTPPort"] == "25,465,587"
     assert named["text:comboSMTPPort"] == named["text:txtSMTPServer"] == ""
     assert named["limit:txtSMTPPassword"] == "199"
     w.screenshot("general")
@@ -117,7 +117,7 @@ def test_leaving_without_saving_writes_nothing(program, config_window, leave):
 
 def test_stored_values_that_are_no_state_leave_the_initial_state(program, config_window):
     program.write_ini({"General": {"CreateTask": "yes", "RunAfterInstall": "0"},
-                       "EmailConfig": {"SMTPPort": "2525", "UseSSL": "5"}})
+                       "EmailConfig": {"SMTPPort": "2525", "UseSSL": "5", "StartTLS": "0"}})
     w = config_window()
     seen = w.drive(*ids("text:comboSMTPPort", "check:chkCreateTask", "check:chkUseSSL",
                         "check:chkRunAfterInstall", "label:lblClose1", "gone"))
@@ -128,6 +128,7 @@ def test_stored_values_that_are_no_state_leave_the_initial_state(program, config
     assert read(program, "General", "CreateTask") == "1"
     assert read(program, "EmailConfig", "UseSSL") == "0"
     assert read(program, "General", "RunAfterInstall") == "0"
+    assert read(program, "EmailConfig", "StartTLS") == "0"  # not shown, left as it was
 
 
 @pytest.mark.parametrize("listening", [True, False], ids=["delivered", "closed-port"])

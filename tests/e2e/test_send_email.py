@@ -195,6 +195,17 @@ def test_wrong_password_is_refused_and_never_logged(probe, servers):
         assert server.recorder.messages == [] and server.recorder.mail_commands == []
 
 
+def test_a_refusal_echoing_the_credentials_leaves_no_trace_of_them(probe, servers):
+    server = servers(SmtpServer, credentials=(USER, PASSWORD), echo_auth=True)
+    probe.settings(server.port, SMTPAuth="1", SMTPUserName=USER,
+                   SMTPPassword=stored_password(PASSWORD))
+    result = probe.send()
+    assert_failure(result, LOGON_FAILED, "The server rejected the logon attempt. The server "
+                   "response was: 535 5.7.8 Authentication failed for PLAIN [hidden]")
+    plain = base64.b64encode(f"\0{USER}\0{PASSWORD}".encode()).decode()
+    assert plain[:12] not in "".join(result.messages)
+
+
 def test_smuggled_commands_stay_inside_one_message(probe, servers):
     server = servers(SmtpServer)
     probe.settings(server.port)

@@ -238,9 +238,10 @@ private slots:
         QVERIFY(!f.Get<QCheckBox>(chkUseSSL)->isChecked());
         QVERIFY(!f.Get<QCheckBox>(chkSMTPAuth)->isChecked());
         QComboBox* port = f.Get<QComboBox>(comboSMTPPort);
-        QCOMPARE(port->count(), 2);
+        QCOMPARE(port->count(), 3);
         QCOMPARE(port->itemText(0), QString("25"));
         QCOMPARE(port->itemText(1), QString("465"));
+        QCOMPARE(port->itemText(2), QString("587"));
         QLineEdit* password = f.Get<QLineEdit>(txtSMTPPassword);
         QCOMPARE(password->echoMode(), QLineEdit::Password);
         QCOMPARE(password->maxLength(), 199);
@@ -351,7 +352,7 @@ private slots:
         WriteIni("[General]\r\nCreateTask=yes\r\nRunAfterInstall=0\r\nConfigShortcut=2\r\n"
                  "WebsiteShortcut= 1\r\nTaskTime=7:5\r\n"
                  "[EmailConfig]\r\nSMTPPort=2525\r\nUseSSL=5\r\nSMTPAuth=1\r\n"
-                 "SMTPPassword=not a protected form\r\n");
+                 "SMTPPassword=not a protected form\r\nStartTLS=1\r\n");
         {
             OpenForm f;
             // Not a state (yes, 5): the box keeps its initial state.
@@ -373,6 +374,8 @@ private slots:
         QCOMPARE(read("EmailConfig", "UseSSL"), std::string("0"));
         QCOMPARE(read("General", "ConfigShortcut"), std::string("2"));
         QCOMPARE(read("General", "TaskTime"), std::string("7:5"));
+        // A key the window does not show stays as it was.
+        QCOMPARE(read("EmailConfig", "StartTLS"), std::string("1"));
     }
 
     void passwordRoundTrips_data() {
