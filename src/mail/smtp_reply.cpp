@@ -35,8 +35,9 @@ SmtpReplyParser::State SmtpReplyParser::Feed(std::string_view bytes) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]) ||
-            (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
+        // Reply codes start with 2 to 5; anything else is not a server speaking SMTP.
+        if (line.size() < 3 || line[0] < '2' || line[0] > '5' || !IsDigit(line[1]) ||
+            !IsDigit(line[2]) || (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
             return State::Malformed;
         }
         const int code = std::stoi(line.substr(0, 3));

@@ -29,6 +29,18 @@ bool AllDigits(std::string_view s) {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// Header lines end in CRLF. A lone CR or LF would split them differently for another reader
+// (a header hidden inside another one), so a head with one is not taken.
+bool HasLoneLineBreak(std::string_view head) {
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        if (head[i] == '\r' ? i + 1 == head.size() || head[i + 1] != '\n'
+                            : head[i] == '\n' && (i == 0 || head[i - 1] != '\r')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // True when chunked is the last transfer coding named.
 bool EndsInChunked(std::string_view value) {
     const auto comma = value.rfind(',');
@@ -120,6 +132,10 @@ bool ResponseReader::ReadHead(std::string_view& bytes) {
 
 bool ResponseReader::ParseHead() {
     std::string_view head(head_);
+    if (HasLoneLineBreak(head)) {
+        Fail(DownloadFailure::Malformed);
+        return false;
+    }
     const auto lineEnd = std::min(head.find("\r\n"), head.size());
     const std::string_view statusLine = head.substr(0, lineEnd);
     if (statusLine.size() < 12 || !EqualNoCase(statusLine.substr(0, 7), "HTTP/1.") ||

@@ -1,6 +1,7 @@
 // The SMTP conversation, driven by a scripted transport: replies, refusals, AUTH choice,
 // envelope, DATA framing. Real servers on loopback are the end-to-end tests' part.
 #include "mail/smtp_client.h"
+#include "support/scripted_smtp_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,53 +9,9 @@
 #include <string>
 
 using namespace modSendEmail;
+using testing_support::ScriptedTransport;
 
 namespace {
-
-// Serves the scripted server output one chunk per Read; "" closes, "TIMEOUT" times out.
-// StartTls shows in what was sent as a line "[TLS host]".
-class ScriptedTransport final : public SmtpTransport {
-public:
-    explicit ScriptedTransport(std::deque<std::string> script) : script_(std::move(script)) {}
-    Failure Connect(const std::string& host, const std::string& port, bool tls, Deadline) override {
-        connected = host + ":" + port + (tls ? " tls" : "");
-        return std::nullopt;
-    }
-    Failure StartTls(const std::string& host, Deadline) override {
-        sent += "[TLS " + host + "]\r\n";
-        return handshake;
-    }
-    Outcome<std::size_t> Read(char* buffer, std::size_t size, Deadline) override {
-        if (script_.empty() || script_.front().empty()) {
-            return std::size_t{0};
-        }
-        if (script_.front() == "TIMEOUT") {
-            return VbError{smtp_errors::kTimedOut, "The server did not answer in time."};
-        }
-        const std::string& chunk = script_.front();
-        const std::size_t n = std::min(size, chunk.size() - offset_);
-        chunk.copy(buffer, n, offset_);
-        offset_ += n;
-        if (offset_ == chunk.size()) {
-            script_.pop_front();
-            offset_ = 0;
-        }
-        return n;
-    }
-    Failure Write(std::string_view data, Deadline) override {
-        sent += data;
-        return std::nullopt;
-    }
-    std::string LocalHostName() override { return "client\r\nRSET"; }
-
-    std::string connected;
-    std::string sent;
-    Failure handshake; // what StartTls answers
-
-private:
-    std::deque<std::string> script_;
-    std::size_t offset_ = 0;
-};
 
 NotificationMessage Message() {
     NotificationMessage m;
@@ -122,6 +79,19 @@ TEST(SmtpReplyParser, SingleMultiLineSplitAndMalformed) {
     }
     SmtpReplyParser endless;
     EXPECT_EQ(endless.Feed(std::string(70000, 'a')), SmtpReplyParser::State::Malformed);
+}
+
+// SMTP replies start with 2 to 5; a server sending anything else is not speaking SMTP, and a
+// "125" must not reach the client as a reply it could weigh.
+TEST(SmtpReplyParser, FirstDigitOutsideTwoToFiveIsNotSmtp) {
+    for (const char* bad : {"125 2.0.0 Ok: queued\r\n", "000 x\r\n", "600 x\r\n", "999\r\n"}) {
+        SmtpReplyParser p;
+        EXPECT_EQ(p.Feed(bad), SmtpReplyParser::State::Malformed) << bad;
+    }
+    for (const char* good : {"200 x\r\n", "599 x\r\n"}) {
+        SmtpReplyParser p;
+        EXPECT_EQ(p.Feed(good), SmtpReplyParser::State::Complete) << good;
+    }
 }
 
 TEST(SendSmtpMessage, PlainDeliveryCommandsAndDataFraming) {

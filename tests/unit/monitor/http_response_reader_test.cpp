@@ -78,6 +78,12 @@ const Answer kAnswers[] = {
     {"no body for 304", "HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", false,
      State::Complete, DownloadFailure::None, 304, ""},
     {"not HTTP", "SSH-2.0-x\r\n\r\n", false, State::Failed, DownloadFailure::Malformed, 0, ""},
+    // Read as one line here, two lines elsewhere: a header hidden behind a lone LF or CR would
+    // mean something else to the next reader, so neither is taken.
+    {"lone LF in the head", kOk + "X-A: 1\nContent-Length: 1\r\n\r\nz", false, State::Failed,
+     DownloadFailure::Malformed, 0, ""},
+    {"lone CR in the head", kOk + "Location: /a\r/b\r\n\r\n", false, State::Failed,
+     DownloadFailure::Malformed, 0, ""},
     {"nothing, then closed", "", true, State::Failed, DownloadFailure::Truncated, 0, ""},
     {"head cut short", "HTTP/1.1 200 OK\r\nContent-", true, State::Failed,
      DownloadFailure::Truncated, 0, ""},

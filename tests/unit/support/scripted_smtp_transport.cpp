@@ -1,0 +1,43 @@
+#include "support/scripted_smtp_transport.h"
+
+#include <algorithm>
+
+namespace testing_support {
+
+using namespace modSendEmail;
+
+Failure ScriptedTransport::Connect(const std::string& host, const std::string& port, bool tls,
+                                   Deadline) {
+    connected = host + ":" + port + (tls ? " tls" : "");
+    return std::nullopt;
+}
+
+Failure ScriptedTransport::StartTls(const std::string& host, Deadline) {
+    sent += "[TLS " + host + "]\r\n";
+    return handshake;
+}
+
+Outcome<std::size_t> ScriptedTransport::Read(char* buffer, std::size_t size, Deadline) {
+    if (script_.empty() || script_.front().empty()) {
+        return std::size_t{0};
+    }
+    if (script_.front() == "TIMEOUT") {
+        return VbError{smtp_errors::kTimedOut, "The server did not answer in time."};
+    }
+    const std::string& chunk = script_.front();
+    const std::size_t n = std::min(size, chunk.size() - offset_);
+    chunk.copy(buffer, n, offset_);
+    offset_ += n;
+    if (offset_ == chunk.size()) {
+        script_.pop_front();
+        offset_ = 0;
+    }
+    return n;
+}
+
+Failure ScriptedTransport::Write(std::string_view data, Deadline) {
+    sent += data;
+    return std::nullopt;
+}
+
+} // namespace testing_support
