@@ -97,7 +97,13 @@ TEST(SmtpReplyParser, FirstDigitOutsideTwoToFiveIsNotSmtp) {
 TEST(SendSmtpMessage, PlainDeliveryCommandsAndDataFraming) {
     ScriptedTransport t({kGreeting, "250-mail.test\r\n250 AUTH PLAIN\r\n", kOk, kOk, kOk,
                          "354 go\r\n", kOk, "221 bye\r\n"});
-    ASSERT_FALSE(SendSmtpMessage(Config(false), Message(), t).has_value());
+    // The acceptance is reported as soon as the data's 250 arrives, before the goodbye.
+    std::vector<std::string> sentWhenAccepted;
+    ASSERT_FALSE(SendSmtpMessage(Config(false), Message(), t, [&] {
+                     sentWhenAccepted = Commands(t.sent);
+                 }).has_value());
+    ASSERT_FALSE(sentWhenAccepted.empty());
+    EXPECT_EQ(sentWhenAccepted.back(), "<data>");
     EXPECT_EQ(t.connected, "mail.test:25");
     const std::vector<std::string> expected = {"EHLO clientRSET",
                                                "MAIL FROM:<w@x.test>",
@@ -247,8 +253,10 @@ TEST(SendSmtpMessage, OnlyA2xxReplyCompletesMailRcptAndTheData) {
     };
     for (auto& c : cases) {
         ScriptedTransport t(c.script);
-        const Failure f = SendSmtpMessage(Config(false), Message(), t);
+        bool accepted = false;
+        const Failure f = SendSmtpMessage(Config(false), Message(), t, [&] { accepted = true; });
         ASSERT_TRUE(f.has_value()) << c.name;
+        EXPECT_FALSE(accepted) << c.name;
         EXPECT_EQ(f->number, c.number) << c.name;
         EXPECT_NE(Commands(t.sent).back(), "QUIT") << c.name;
     }
