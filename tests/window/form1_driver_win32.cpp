@@ -68,8 +68,14 @@ std::string WindowText(HWND hwnd) {
 }
 
 // Waits until the window has handled everything sent so far (also while it shows a box).
+// Waits until the form has handled what was posted to it. A message sent from another thread is
+// handled before anything posted, so one round trip can come back while a posted click still
+// waits; once the first has come back the form goes on to its posted messages, and a second
+// round trip a moment later is handled only after them.
 void Sync() {
     DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(g_form, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+    ::Sleep(100);
     ::SendMessageTimeoutA(g_form, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
 }
 
