@@ -1,5 +1,7 @@
 #include "mail/host_name_match.h"
 
+#include "common/text.h"
+
 #include <algorithm>
 #include <cstdint>
 
@@ -113,11 +115,6 @@ std::string ParseIPv6(std::string_view s) {
     return head + std::string(16 - size, '\0') + tail;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
 // The pattern's "*.rest" form: "*" as the whole first label, and the rest at least two labels
 // of letters, digits and inner hyphens. Anything else is compared literally.
 bool IsWildcardPattern(std::string_view pattern) {
@@ -155,11 +152,11 @@ bool DnsNameMatches(std::string_view pattern, std::string_view host) {
         return false;
     }
     if (!IsWildcardPattern(pattern)) {
-        return EqualNoCase(pattern, host);
+        return text::EqualsIgnoreCaseAscii(pattern, host);
     }
     const std::string_view suffix = pattern.substr(1); // ".rest"
     if (host.size() <= suffix.size() ||
-        !EqualNoCase(host.substr(host.size() - suffix.size()), suffix)) {
+        !text::EqualsIgnoreCaseAscii(host.substr(host.size() - suffix.size()), suffix)) {
         return false;
     }
     // The star stands for exactly one non-empty label.

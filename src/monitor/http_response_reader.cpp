@@ -1,7 +1,8 @@
 #include "monitor/http_response_reader.h"
 
+#include "common/text.h"
+
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace http {
@@ -10,12 +11,7 @@ namespace {
 
 using platform::DownloadFailure;
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
+using text::EqualsIgnoreCaseAscii;
 
 std::string_view Trimmed(std::string_view s) {
     const auto first = s.find_first_not_of(" \t");
@@ -44,8 +40,8 @@ bool HasLoneLineBreak(std::string_view head) {
 // True when chunked is the last transfer coding named.
 bool EndsInChunked(std::string_view value) {
     const auto comma = value.rfind(',');
-    return EqualNoCase(Trimmed(comma == std::string_view::npos ? value : value.substr(comma + 1)),
-                       "chunked");
+    return EqualsIgnoreCaseAscii(
+        Trimmed(comma == std::string_view::npos ? value : value.substr(comma + 1)), "chunked");
 }
 
 } // namespace
@@ -138,7 +134,7 @@ bool ResponseReader::ParseHead() {
     }
     const auto lineEnd = std::min(head.find("\r\n"), head.size());
     const std::string_view statusLine = head.substr(0, lineEnd);
-    if (statusLine.size() < 12 || !EqualNoCase(statusLine.substr(0, 7), "HTTP/1.") ||
+    if (statusLine.size() < 12 || !EqualsIgnoreCaseAscii(statusLine.substr(0, 7), "HTTP/1.") ||
         statusLine[8] != ' ' || !AllDigits(statusLine.substr(9, 3))) {
         Fail(DownloadFailure::Malformed);
         return false;
@@ -173,16 +169,16 @@ bool ResponseReader::ParseHead() {
         }
         const std::string_view name = line.substr(0, colon);
         const std::string_view value = Trimmed(line.substr(colon + 1));
-        if (EqualNoCase(name, "Location")) {
+        if (EqualsIgnoreCaseAscii(name, "Location")) {
             location_ = std::string(value);
-        } else if (EqualNoCase(name, "Content-Length")) {
+        } else if (EqualsIgnoreCaseAscii(name, "Content-Length")) {
             if (!AllDigits(value) || value.size() > 18 ||
                 (!contentLength.empty() && contentLength != value)) {
                 Fail(DownloadFailure::Malformed);
                 return false;
             }
             contentLength = std::string(value);
-        } else if (EqualNoCase(name, "Transfer-Encoding")) {
+        } else if (EqualsIgnoreCaseAscii(name, "Transfer-Encoding")) {
             chunked = EndsInChunked(value);
         }
     }

@@ -1,7 +1,8 @@
 #include "monitor/http_url.h"
 
+#include "common/text.h"
+
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 
 namespace http {
@@ -10,10 +11,7 @@ namespace {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
+           text::EqualsIgnoreCaseAscii(text.substr(0, prefix.size()), prefix);
 }
 
 // "http:" or "https:" and the rest of the text after "//"; nothing for another form.

@@ -6,12 +6,12 @@
 // sockets and libcurl here; the answer is kept in memory and written once whole.
 #include "monitor/page_download.h"
 
+#include "common/text.h"
 #include "monitor/http_response_reader.h"
 #include "monitor/http_url.h"
 #include "monitor/page_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <curl/curl.h>
@@ -41,10 +41,8 @@ struct Lookup {
 // An address libcurl may still take on (user names, say) although the small client does not.
 bool LooksLikeHttp(std::string_view url) {
     const auto end = url.find("://");
-    std::string scheme(url.substr(0, end == std::string_view::npos ? 0 : end));
-    for (char& c : scheme) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    const std::string scheme =
+        text::ToLowerAscii(url.substr(0, end == std::string_view::npos ? 0 : end));
     return scheme == "http" || scheme == "https";
 }
 
