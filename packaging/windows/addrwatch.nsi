@@ -5,6 +5,11 @@
 ;   EXE, ICON    addrwatch.exe and applogo.ico
 ;   OUTDIR       where the setup program goes
 ;   PACKAGED_INI (optional) a settings file to install when none lies beside the setup program
+;
+; The program runs daily as the system account and its settings file holds the mail password, so
+; the folder is made writable by administrators only, the settings file readable by them only,
+; and a settings file that merely lies beside the setup program (a Downloads folder) is taken
+; without asking only by a silent, deliberate deployment.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -14,6 +19,7 @@ SetCompressor /SOLID lzma
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
 !include "StrFunc.nsh"
+!include "nsDialogs.nsh"
 ${StrStr}
 
 !define PROGRAM "addrwatch"
@@ -25,6 +31,15 @@ ${StrStr}
 !define UNINSTALL_LINK "${MENU_FOLDER}\Uninstall ${PRODUCT_TITLE}.lnk"
 ; What the configuration window shows for a missing web-site address.
 !define DEFAULT_WEBSITE "www.quillfen.com"
+; The check run's guard: a run holds this file, opened without sharing, for its whole run.
+!define GUARD_FILE "check-run.lock"
+; Access rules (well-known SIDs, as account names are localised): the folder gives SYSTEM and
+; Administrators full control and Users read and execute, inherited by what it holds; the
+; settings file and the guard are for SYSTEM and Administrators only.
+!define FOLDER_SDDL "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)"
+!define FILE_SDDL "D:P(A;;FA;;;SY)(A;;FA;;;BA)"
+; How long an upgrade waits for a check run in progress, in seconds.
+!define GUARD_WAIT 120
 
 Name "${PRODUCT_TITLE}"
 OutFile "${OUTDIR}/${PROGRAM}-${PRODUCT_VERSION}-setup.exe"
@@ -48,6 +63,8 @@ VIAddVersionKey "LegalCopyright" "${PRODUCT_MAKER}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_WELCOME
+Page custom SettingsPage SettingsPageLeave
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -55,14 +72,249 @@ VIAddVersionKey "LegalCopyright" "${PRODUCT_MAKER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+Var SettingsBeside     ; the addrwatch.ini beside the setup program, or ""
+Var UseSettingsBeside  ; 1: install it
+Var SettingsBox
+Var Guard              ; the handle on the guard file while files are replaced, or 0
+
 Function .onInit
     SetRegView 64
     SetShellVarContext all
+    StrCpy $Guard 0
+    StrCpy $SettingsBeside ""
+    StrCpy $UseSettingsBeside 0
+    ${If} ${FileExists} "$EXEDIR\${PROGRAM}.ini"
+        StrCpy $SettingsBeside "$EXEDIR\${PROGRAM}.ini"
+        ; A silent setup is a deployment: the file beside it is what it deploys.
+        ${If} ${Silent}
+            StrCpy $UseSettingsBeside 1
+        ${EndIf}
+    ${EndIf}
 FunctionEnd
 
 Function un.onInit
     SetRegView 64
     SetShellVarContext all
+FunctionEnd
+
+; Writes a line to the details list and to the debugger output, where a silent setup's reasons
+; can still be read (as the program's own diagnostics are).
+Function Log
+    Exch $R9
+    DetailPrint $R9
+    System::Call 'kernel32::OutputDebugStringA(m R9)'
+    Pop $R9
+FunctionEnd
+!macro Log TEXT
+    Push "${TEXT}"
+    Call Log
+!macroend
+
+; An interactive installation shows a settings file it found beside itself and takes it only
+; when asked to: anyone can drop a file into a Downloads folder.
+Function SettingsPage
+    ${If} $SettingsBeside == ""
+        Abort
+    ${EndIf}
+    !insertmacro MUI_HEADER_TEXT "Settings file" "A settings file lies beside the setup program."
+    nsDialogs::Create 1018
+    Pop $0
+    ${If} $0 == error
+        Abort
+    ${EndIf}
+    ${NSD_CreateLabel} 0 0 100% 12u "The setup program found this settings file beside itself:"
+    Pop $0
+    ${NSD_CreateLabel} 0 14u 100% 24u "$SettingsBeside"
+    Pop $0
+    ${NSD_CreateLabel} 0 42u 100% 36u "It decides where the notices are mailed, with which account, and which shortcuts are made. Use it only if you prepared it; otherwise the installed settings stay."
+    Pop $0
+    ${NSD_CreateCheckbox} 0 84u 100% 12u "Use these settings"
+    Pop $SettingsBox
+    ${If} $UseSettingsBeside == 1
+        ${NSD_Check} $SettingsBox
+    ${EndIf}
+    nsDialogs::Show
+FunctionEnd
+
+Function SettingsPageLeave
+    ${NSD_GetState} $SettingsBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $UseSettingsBeside 1
+    ${Else}
+        StrCpy $UseSettingsBeside 0
+    ${EndIf}
+FunctionEnd
+
+; Whether $INSTDIR may take the installation: a new or empty folder, or one that holds an
+; installation of this program (its program and uninstaller, or the folder Apps & Features
+; records). Any other folder is somebody's own, which the access rules would lock up.
+; Leaves "" on the stack, or the reason it is refused.
+Function CheckFolder
+    Push $0
+    ${DirState} "$INSTDIR" $0
+    ${If} $0 == 1
+        ReadRegStr $0 HKLM "${UNINST_KEY}" "InstallLocation"
+        ${If} $0 == "$INSTDIR"
+            StrCpy $0 ""
+        ${ElseIf} ${FileExists} "$INSTDIR\${PROGRAM}.exe"
+        ${AndIf} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+            StrCpy $0 ""
+        ${Else}
+            StrCpy $0 "The folder $INSTDIR is not empty and holds no ${PRODUCT_TITLE} installation. Choose a new or empty folder: the setup lets only administrators change the installation folder."
+        ${EndIf}
+    ${Else}
+        StrCpy $0 ""
+    ${EndIf}
+    Exch $0
+FunctionEnd
+
+Function DirectoryLeave
+    Call CheckFolder
+    Pop $0
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONSTOP "$0"
+        Abort
+    ${EndIf}
+FunctionEnd
+
+; Gives a file or folder the protected DACL of an SDDL string; a folder's inheritable entries
+; reach what it already holds. Stack: path, then SDDL on top. Leaves "" or the failure. The macro
+; fails the setup when the rules can't be set: an unprotected folder would let any user replace
+; the program the system account runs.
+Function SetDacl
+    Exch $1 ; SDDL
+    Exch
+    Exch $0 ; path
+    Push $2
+    Push $3
+    Push $4
+    Push $5
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w r1, i 1, *p .r2, p 0) i .r3 ?e'
+    Pop $5
+    ${If} $3 == 0
+        StrCpy $0 "the access rules for $0 could not be built (error $5)"
+    ${Else}
+        System::Call 'advapi32::GetSecurityDescriptorDacl(p r2, *i .r3, *p .r4, *i .r5) i .r5'
+        ; SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+        System::Call 'advapi32::SetNamedSecurityInfoW(w r0, i 1, i 0x80000004, p 0, p 0, p r4, p 0) i .r3'
+        ${If} $3 == 0
+            StrCpy $0 ""
+        ${Else}
+            StrCpy $0 "the access rules of $0 could not be set (error $3)"
+        ${EndIf}
+        System::Call 'kernel32::LocalFree(p r2)'
+    ${EndIf}
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Exch $0
+FunctionEnd
+!macro SetDacl PATH SDDL
+    Push "${PATH}"
+    Push "${SDDL}"
+    Call SetDacl
+    Pop $0
+    ${If} $0 != ""
+        !insertmacro Fail "The installation stopped: $0"
+    ${EndIf}
+!macroend
+
+; Opens PATH without sharing; a file it makes gets the settings file's access rules from the
+; start. CREATION: 1 CREATE_NEW, 4 OPEN_ALWAYS. Leaves the handle in $R0 (-1 on failure) and the
+; error code in $R1; uses $R2 and $R3.
+!macro OpenProtected PATH CREATION
+    StrCpy $R3 "${FILE_SDDL}"
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R3, i 1, *p .R2, p 0) i .R3'
+    ${If} $R3 == 0
+        StrCpy $R2 0
+    ${EndIf}
+    ; SECURITY_ATTRIBUTES, laid out for 64 bits: length, padding, descriptor, inherit, padding.
+    System::Call '*(i 24, i 0, p R2, i 0, i 0) p .R3'
+    StrCpy $R1 "${PATH}"
+    ; GENERIC_READ, no sharing, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT
+    System::Call 'kernel32::CreateFileW(w R1, i 0x80000000, i 0, p R3, i ${CREATION}, i 0x00200080, p 0) p .R0 ?e'
+    Pop $R1
+    System::Free $R3
+    ${If} $R2 != 0
+        System::Call 'kernel32::LocalFree(p R2)'
+    ${EndIf}
+!macroend
+
+; Takes the check run's guard for the file replacement: a run in progress holds the program
+; open, so the setup waits for it to end (a run keeps the guard for its whole run; one that
+; starts meanwhile finds the guard held and leaves). Other failures to open it are logged and
+; the replacement goes on: it fails on its own if a file is in use.
+Function TakeGuard
+    Push $0
+    StrCpy $0 0
+    ${Do}
+        !insertmacro OpenProtected "$INSTDIR\${GUARD_FILE}" 4
+        ${If} $R0 != -1
+            StrCpy $Guard $R0
+            ${Break}
+        ${EndIf}
+        ${If} $R1 != 32 ; ERROR_SHARING_VIOLATION
+            !insertmacro Log "Warning: $INSTDIR\${GUARD_FILE} could not be opened (error $R1)"
+            ${Break}
+        ${EndIf}
+        ${If} $0 >= ${GUARD_WAIT}
+            !insertmacro Log "The check run in progress did not end within 2 minutes"
+            ${Break}
+        ${EndIf}
+        ${If} $0 == 0
+            !insertmacro Log "A check run is in progress: waiting up to 2 minutes for it to end"
+        ${EndIf}
+        Sleep 1000
+        IntOp $0 $0 + 1
+    ${Loop}
+    Pop $0
+FunctionEnd
+
+Function ReleaseGuard
+    ${If} $Guard != 0
+        System::Call 'kernel32::CloseHandle(p $Guard)'
+        StrCpy $Guard 0
+    ${EndIf}
+FunctionEnd
+
+; Ends the installation as failed: a message (the log's only, when silent) and exit code 2.
+Function Fail
+    Exch $0
+    Call ReleaseGuard
+    !insertmacro Log "$0"
+    MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+    SetErrorLevel 2
+    Abort
+FunctionEnd
+!macro Fail TEXT
+    Push "${TEXT}"
+    Call Fail
+!macroend
+
+; Copies the settings file beside the setup program into the installed one, which already has
+; its access rules: opening it for writing keeps them, and nobody else sees the content first.
+Function CopySettingsBeside
+    Push $0
+    Push $1
+    Push $2
+    ClearErrors
+    FileOpen $0 "$SettingsBeside" r
+    FileOpen $1 "$INSTDIR\${PROGRAM}.ini" w
+    ${If} ${Errors}
+        !insertmacro Fail "The settings file $SettingsBeside could not be installed"
+    ${EndIf}
+    ${Do}
+        FileReadByte $0 $2
+        ${IfThen} ${Errors} ${|} ${ExitDo} ${|}
+        FileWriteByte $1 $2
+    ${Loop}
+    FileClose $0
+    FileClose $1
+    Pop $2
+    Pop $1
+    Pop $0
 FunctionEnd
 
 ; A shortcut is made when its key in section "General" is missing, empty or anything but "0",
@@ -77,23 +329,65 @@ FunctionEnd
 !macroend
 
 Section "${PRODUCT_TITLE}"
+    Call CheckFolder
+    Pop $0
+    ${If} $0 != ""
+        !insertmacro Fail "$0"
+    ${EndIf}
+    ; The system account runs the program from here daily (and a scheduler tool found here):
+    ; only administrators may change what the folder holds, on an upgrade as well.
+    CreateDirectory "$INSTDIR"
+    !insertmacro SetDacl "$INSTDIR" "${FOLDER_SDDL}"
+
+    ; A check run in progress keeps the program open: wait for it, and keep the next one out
+    ; until the files are replaced. A file that can't be replaced fails the setup (the default
+    ; Abort/Retry/Ignore box would let a silent setup skip it and report success).
+    Call TakeGuard
     SetOutPath "$INSTDIR"
+    SetOverwrite try
+    ClearErrors
     File "/oname=${PROGRAM}.exe" "${EXE}"
     File "/oname=applogo.ico" "${ICON}"
+    WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+    ${If} ${Errors}
+        !insertmacro Fail "The files in $INSTDIR could not all be replaced (is ${PROGRAM}.exe still running?): the installation failed. Run the setup again."
+    ${EndIf}
+    SetOverwrite on
 
-    ; The settings file: one beside the setup program (a prepared deployment) replaces any
+    ; The settings file: one beside the setup program, when taken (a deployment), replaces any
     ; installed one; else the packaged one, only where none is installed (an upgrade keeps it).
-    ${If} ${FileExists} "$EXEDIR\${PROGRAM}.ini"
+    ; Whichever it is, it gets its access rules before it holds a password.
+    StrCpy $1 ""
+    ${If} $UseSettingsBeside == 1
     ${AndIf} "$EXEDIR" != "$INSTDIR"
-        CopyFiles /SILENT "$EXEDIR\${PROGRAM}.ini" "$INSTDIR\${PROGRAM}.ini"
-        DetailPrint "Settings file from $EXEDIR installed"
+        StrCpy $1 "beside"
     !ifdef PACKAGED_INI
     ${ElseIfNot} ${FileExists} "$INSTDIR\${PROGRAM}.ini"
-        File "/oname=${PROGRAM}.ini" "${PACKAGED_INI}"
+        StrCpy $1 "packaged"
     !endif
     ${EndIf}
-
-    WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+    ${If} ${FileExists} "$INSTDIR\${PROGRAM}.ini"
+        !insertmacro SetDacl "$INSTDIR\${PROGRAM}.ini" "${FILE_SDDL}"
+    ${ElseIf} $1 != ""
+        !insertmacro OpenProtected "$INSTDIR\${PROGRAM}.ini" 1
+        ${If} $R0 == -1
+            !insertmacro Fail "The settings file $INSTDIR\${PROGRAM}.ini could not be made (error $R1)"
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p R0)'
+    ${EndIf}
+    ${If} $1 == "beside"
+        Call CopySettingsBeside
+        DetailPrint "Settings file from $EXEDIR installed"
+    !ifdef PACKAGED_INI
+    ${ElseIf} $1 == "packaged"
+        ClearErrors
+        File "/oname=${PROGRAM}.ini" "${PACKAGED_INI}"
+        ${If} ${Errors}
+            !insertmacro Fail "The settings file $INSTDIR\${PROGRAM}.ini could not be written"
+        ${EndIf}
+    !endif
+    ${EndIf}
+    Call ReleaseGuard
 
     ; Start menu: the shortcuts the installed settings ask for; one no longer asked for goes.
     CreateDirectory "${MENU_FOLDER}"
@@ -114,9 +408,20 @@ Section "${PRODUCT_TITLE}"
         ${StrStr} $2 $1 "://"
         ${If} $2 == ""
             StrCpy $1 "http://$1"
+            StrCpy $2 $1 "" 4
         ${EndIf}
+        ; A shortcut for all users opens only a web page: no file:// program, no script.
+        StrLen $3 $1
+        StrLen $4 $2
+        IntOp $3 $3 - $4
+        StrCpy $3 $1 $3
         Delete "${WEBSITE_LINK}"
-        WriteINIStr "${WEBSITE_LINK}" "InternetShortcut" "URL" "$1"
+        ${If} $3 == "http"   ; case-insensitive, as a scheme is
+        ${OrIf} $3 == "https"
+            WriteINIStr "${WEBSITE_LINK}" "InternetShortcut" "URL" "$1"
+        ${Else}
+            !insertmacro Log "Website shortcut left out: WebsiteURL is not an http or https address: $1"
+        ${EndIf}
     ${Else}
         Delete "${WEBSITE_LINK}"
     ${EndIf}
@@ -169,6 +474,7 @@ Section "Uninstall"
     Delete "$INSTDIR\${PROGRAM}.exe"
     Delete "$INSTDIR\applogo.ico"
     Delete "$INSTDIR\${PROGRAM}.ini"
+    Delete "$INSTDIR\${GUARD_FILE}"
     Delete "$INSTDIR\${UNINSTALLER}"
     DeleteRegKey HKLM "${UNINST_KEY}"
     RMDir "$INSTDIR"
