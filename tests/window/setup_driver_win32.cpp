@@ -1,7 +1,7 @@
 // Clicks an interactive setup program through to its end, as a user who accepts every page
 // would: presses the default button (id 1: Next, Install, Finish, a message box's OK) of each
-// window titled TITLE whenever it is enabled, until no such window is left. Used by the setup
-// tests under Wine.
+// window whose title starts with TITLE (the page's name follows it) whenever it is enabled,
+// until no such window is left. Used by the setup tests under Wine.
 //
 //   setup_driver.exe TITLE [tick:TEXT]
 //     tick:TEXT  tick the check box labelled TEXT when it shows (once), before going on
@@ -92,7 +92,7 @@ std::vector<HWND> Windows(const std::wstring& title) {
     struct Visit {
         static BOOL CALLBACK Top(HWND hwnd, LPARAM lParam) {
             auto* s = reinterpret_cast<Search*>(lParam);
-            if (::IsWindowVisible(hwnd) && Text(hwnd) == *s->title) {
+            if (::IsWindowVisible(hwnd) && Text(hwnd).rfind(*s->title, 0) == 0) {
                 s->found.push_back(hwnd);
             }
             return TRUE;
@@ -125,7 +125,7 @@ int wmain(int argc, wchar_t** argv) {
                 return 0;
             }
             if (waited > 60000) {
-                std::printf("error=no window titled the setup's name\n");
+                std::printf("error=no window with the setup's title\n");
                 return 2;
             }
         }
