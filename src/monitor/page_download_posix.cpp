@@ -244,8 +244,8 @@ Connection Connect(const http::Url& url, modGetExternalIP::ConnectionRule& rule,
         }
         return {fd, DownloadFailure::None, {}};
     }
-    return {
-        -1, TimeIsUp(deadline) ? DownloadFailure::TimedOut : DownloadFailure::CannotConnect, {}};
+    const bool late = resolution.timedOut || TimeIsUp(deadline);
+    return {-1, late ? DownloadFailure::TimedOut : DownloadFailure::CannotConnect, {}};
 }
 
 bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
