@@ -5,11 +5,11 @@
 // the caller also waits for the worker only until then, since not every WinHTTP honours its
 // time-outs while a server sends nothing. An abandoned worker writes no file. The certificate
 // is checked by WinHTTP's default secure behaviour during the handshake, before the request
-// goes out. Each connection is judged by the rule of address_scope.h in WinHTTP's connected-to-
-// server callback, before the request is sent on it; a refused one is ended by closing the
-// request. Through a proxy that address is the proxy's, so a connection that reached none of the
-// target's own addresses (resolved here) is judged by those. Only Win32 and the standard library
-// here.
+// goes out. Each request is judged by the rule of address_scope.h twice: by the target's own
+// addresses as resolved here, before it is sent, and by the address its connection reached, in
+// WinHTTP's connected-to-server callback, which ends a refused one by closing the request.
+// Through a proxy that address is the proxy's, so a connection that reached none of the
+// target's own addresses is judged by those. Only Win32 and the standard library here.
 #include "monitor/page_download.h"
 
 #include "common/winsock_session.h"
@@ -190,9 +190,21 @@ struct ConnectionCheck {
     bool closed = false;
 };
 
+// The scope of the target's addresses: public only when every one is, or when none resolved here
+// (such a name lies beyond a proxy). `judged` names the first that is not.
+AddressScope TargetScope(const std::vector<IPv6Bytes>& targets, std::string& judged) {
+    for (const IPv6Bytes& target : targets) {
+        const AddressScope scope = modGetExternalIP::ScopeOf(target);
+        if (scope != AddressScope::Public) {
+            judged = modGetExternalIP::FormatIPv6(target);
+            return scope;
+        }
+    }
+    return AddressScope::Public;
+}
+
 // The scope the rule judges for a connection to `connected`: its own, or through a proxy (an
-// address that is none of the target's) that of the target's addresses, public only when every
-// one is and when none resolved here.
+// address that is none of the target's) that of the target's addresses.
 AddressScope JudgedScope(const ConnectionCheck& check, const std::string& connected,
                          std::string& judged) {
     judged = connected;
@@ -202,14 +214,7 @@ AddressScope JudgedScope(const ConnectionCheck& check, const std::string& connec
     if (direct || !address) {
         return modGetExternalIP::ScopeOfText(connected).value_or(AddressScope::Public);
     }
-    for (const IPv6Bytes& target : check.targets) {
-        const AddressScope scope = modGetExternalIP::ScopeOf(target);
-        if (scope != AddressScope::Public) {
-            judged = modGetExternalIP::FormatIPv6(target);
-            return scope;
-        }
-    }
-    return AddressScope::Public;
+    return TargetScope(check.targets, judged);
 }
 
 void CALLBACK OnRequestStatus(HINTERNET request, DWORD_PTR context, DWORD status, LPVOID info,
@@ -291,6 +296,13 @@ DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadB
     for (;;) {
         const http::Url& url = chain.Current();
         ConnectionCheck check{&rule, ResolveHere(url.host), {}, false};
+        // The target's own addresses first: Wine's WinHTTP still sends the request on a
+        // connection whose handle the callback closed, so the callback alone cannot keep it in.
+        if (std::string inside; !rule.Admit(TargetScope(check.targets, inside))) {
+            DownloadResult refused = Failed(DownloadFailure::InsideAddress);
+            refused.refused = inside;
+            return refused;
+        }
         if (!SetTimeouts(session.get(), deadline)) {
             return Failed(DownloadFailure::TimedOut);
         }

@@ -6,6 +6,8 @@ Reads a JSON scenario from stdin:
     pages       [{"host", "port", "answer": IpPage.answer's keywords}]
     silent_dns  a resolver on 127.0.0.1:53 that reads every query and answers none, put in place
                 of /etc/resolv.conf by a bind mount that only this mount namespace sees
+    wineserver  the Wine prefix's server is left to end first, so that the program's own starts
+                in this namespace (Wine's server makes the program's sockets)
     command, env, timeout
 and writes {"returncode", "stderr", "elapsed", "requests": [paths per page]} to stdout.
 """
@@ -58,6 +60,8 @@ def main() -> None:
             page = IpPage(host=spec["host"], port=spec["port"])
             page.answer(**spec.get("answer", {"body": ""}))
             pages.append(page)
+        if scenario.get("wineserver"):
+            subprocess.run([scenario["wineserver"], "-w"], env=scenario["env"], timeout=120)
         started = time.monotonic()
         proc = subprocess.run(scenario["command"], env=scenario["env"], capture_output=True,
                               timeout=scenario.get("timeout", 120))

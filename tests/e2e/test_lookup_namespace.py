@@ -1,7 +1,8 @@
 """The lookup against addresses that only a network namespace of the test's own can have: a
 public-looking page (198.51.100.10 on the namespace's lo) that redirects into this machine or
-the link-local space is refused before the request goes out, and a resolver that never answers
-does not hold a page past its 60 s. Natively, as root (unshare)."""
+the link-local space is refused before the request goes out (natively and under Wine, which runs
+its server in the namespace), and a resolver that never answers does not hold a page past its
+60 s (natively). As root (unshare)."""
 
 from __future__ import annotations
 
@@ -21,13 +22,22 @@ NO_ADDRESS = "GetWanIP: no check page gave an address"
 PUBLIC_PAGE = "198.51.100.10"
 
 
+WINESERVER = "/usr/lib/wine/wineserver64"
+
+
 @pytest.fixture
-def native(program):
-    if program.is_wine:
-        pytest.skip("network namespaces hold native processes only")
+def inside(program):
     if shutil.which("unshare") is None:
         pytest.skip("unshare is not installed")
     return program
+
+
+@pytest.fixture
+def native(inside):
+    if inside.is_wine:
+        pytest.skip("the resolver's bound is the POSIX build's: the Windows download waits only "
+                    "until its deadline whatever its worker does")
+    return inside
 
 
 def run_in_namespace(program, pages: list[str], scenario: dict, timeout: float = 120) -> dict:
@@ -36,12 +46,14 @@ def run_in_namespace(program, pages: list[str], scenario: dict, timeout: float =
                        "EmailConfig": email_settings(free_port())})
     scenario = dict(scenario, command=program.command([]), env=program.environment(),
                     timeout=timeout)
+    if program.is_wine:
+        scenario["wineserver"] = WINESERVER
     proc = subprocess.run(["unshare", "--net", "--mount", sys.executable, str(RUNNER)],
                           input=json.dumps(scenario).encode(), capture_output=True,
                           timeout=timeout + 30)
     assert proc.returncode == 0, proc.stderr.decode("latin-1")
     outcome = json.loads(proc.stdout)
-    outcome["messages"] = parse_messages("native", outcome["stderr"])
+    outcome["messages"] = parse_messages(program.target, outcome["stderr"])
     return outcome
 
 
@@ -62,12 +74,14 @@ REDIRECTS = [
 
 @pytest.mark.parametrize("client", ["own client", "libcurl"])
 @pytest.mark.parametrize("where,host,followed", REDIRECTS, ids=[r[0] for r in REDIRECTS])
-def test_a_public_page_cannot_lead_inside(native, client, where, host, followed):
+def test_a_public_page_cannot_lead_inside(inside, client, where, host, followed):
+    if client == "libcurl" and inside.is_wine:
+        pytest.skip("libcurl is the POSIX build's")
     target = f"http://{host}:8081/IPCheck.php"
     # A user name in the address is libcurl's to fetch; the own client takes the rest.
     first = f"http://{'probe@' if client == 'libcurl' else ''}{PUBLIC_PAGE}:8080/IPCheck.php"
     listen = "0.0.0.0" if host == "0.0.0.0" else host
-    outcome = run_in_namespace(native, [first], {
+    outcome = run_in_namespace(inside, [first], {
         "addresses": [f"{PUBLIC_PAGE}/32", "198.51.100.11/32", "169.254.169.254/32"],
         "pages": [
             {"host": PUBLIC_PAGE, "port": 8080, "answer": {"body": "", "location": target}},
