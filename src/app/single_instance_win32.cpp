@@ -50,10 +50,12 @@ SingleInstance::SingleInstance() : impl_(std::make_unique<Impl>()) {
         return;
     }
     acquired_ = true;
+    // A second name of another file (a hard link) would have us rewrite that file's access list.
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileType(impl_->file.get()) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandle(impl_->file.get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        info.nNumberOfLinks != 1) {
         impl_->file.reset();
         RunUnguarded(path + ": not a plain file");
         return;

@@ -4,6 +4,7 @@ from a run."""
 
 from __future__ import annotations
 
+import os
 import subprocess
 import time
 
@@ -142,11 +143,23 @@ def test_a_squatter_of_the_old_guard_name_does_not_stop_the_run(program, smtp, i
     assert stored_address(program) == NEW
 
 
-def test_a_folder_in_place_of_the_lock_file_lets_the_run_go_on(program, smtp, ip_page):
+def plant_folder(lock, elsewhere):
+    lock.mkdir()
+
+
+def plant_hard_link(lock, elsewhere):
+    elsewhere.write_bytes(b"someone else's file")
+    os.link(elsewhere, lock)
+
+
+@pytest.mark.parametrize("plant", [plant_folder, plant_hard_link], ids=["folder", "hard link"])
+def test_no_plain_file_in_place_of_the_lock_lets_the_run_go_on(plant, program, smtp, ip_page,
+                                                                tmp_path):
     if not program.is_wine:
         pytest.skip("the Windows guard's file; the POSIX one lives in the state folder")
-    # No file to hold: a guard the system cannot provide never costs the check.
-    (program.folder / "check-run.lock").mkdir()
+    # A guard the system cannot provide never costs the check, and what was planted stays as it is.
+    lock, elsewhere = program.folder / "check-run.lock", tmp_path / "elsewhere"
+    plant(lock, elsewhere)
     forget_address(program)
     configure(program, ip_page.url, smtp.port)
     ip_page.answer(NEW + "\r\n")
@@ -156,3 +169,5 @@ def test_a_folder_in_place_of_the_lock_file_lets_the_run_go_on(program, smtp, ip
     assert result.returncode == 0
     assert sum("running unguarded" in m for m in result.messages) == 1, result.messages
     assert mailed(smtp) == [NEW]
+    if elsewhere.exists():
+        assert elsewhere.read_bytes() == b"someone else's file"
