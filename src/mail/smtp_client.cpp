@@ -106,6 +106,9 @@ public:
             case SmtpReplyParser::State::Malformed:
                 return VbError{smtp_errors::kSendFailed,
                                "The server's reply is not SMTP: " + Describe(parser_.Pending())};
+            case SmtpReplyParser::State::TooLong:
+                return VbError{smtp_errors::kSendFailed,
+                               "The server's reply is longer than 64 KiB, the most it may be."};
             case SmtpReplyParser::State::NeedMore:
                 break;
             }

@@ -31,8 +31,8 @@ struct SmtpConfig {
 };
 
 // Sends message through transport. Errors: those of SmtpTransport, and kSenderRejected,
-// kRecipientsRejected, kLogonFailed, kSendFailed (any other refusal or a reply that is not
-// SMTP), kConnectionLost (the server closed the connection), kSecureChannelFailed (STARTTLS
+// kRecipientsRejected, kLogonFailed, kSendFailed (any other refusal, a reply that is not
+// SMTP or one longer than kMaxReplyBytes), kConnectionLost (the server closed the connection), kSecureChannelFailed (STARTTLS
 // not offered or refused, or bytes ahead of its handshake: then nothing more is sent in plain
 // text but QUIT). onAccepted, when given, runs as soon as the server has accepted the message,
 // before the courtesy QUIT, so a caller can record the delivery before anything else can stop it.

@@ -28,6 +28,7 @@ Outcome<std::size_t> ScriptedTransport::Read(char* buffer, std::size_t size, Dea
     const std::size_t n = std::min(size, chunk.size() - offset_);
     chunk.copy(buffer, n, offset_);
     offset_ += n;
+    served += n;
     if (offset_ == chunk.size()) {
         script_.pop_front();
         offset_ = 0;

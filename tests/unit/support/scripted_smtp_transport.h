@@ -24,6 +24,7 @@ public:
     std::string connected;           // "host:port", with " tls" for TLS from the first byte
     std::string sent;                // everything written, in order
     modSendEmail::Failure handshake; // what StartTls answers
+    std::size_t served = 0;          // the bytes Read handed out
 
 private:
     std::deque<std::string> script_;
