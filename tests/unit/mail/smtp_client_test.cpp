@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -269,6 +270,50 @@ TEST(SendSmtpMessage, AReplyPastItsBoundEndsTheSendUnread) {
     EXPECT_EQ(f->description, "The server's reply is longer than 64 KiB, the most it may be.");
     EXPECT_EQ(Commands(t.sent), std::vector<std::string>{"EHLO clientRSET"});
     EXPECT_LE(t.served, std::string(kGreeting).size() + kMaxReplyBytes + 4096);
+}
+
+// Every reply comes well within its own wait; the session as a whole still ends at its limit,
+// and no deadline the transport is given lies past it.
+TEST(SendSmtpMessage, TheWholeSessionEndsWithinItsLimit) {
+    using std::chrono::seconds;
+    struct Case {
+        const char* name;
+        seconds step; // how long each reply takes
+        std::chrono::milliseconds limit;
+        const char* description; // of the failure; nullptr: delivered
+        seconds ended;           // when, after the start
+    } cases[] = {
+        // Greeting, EHLO, MAIL, two RCPT at 59 s each: the DATA reply would come at 354 s.
+        {"slow server", seconds(59), kSessionLimit,
+         "The server did not finish the session within 300 seconds.", seconds(300)},
+        // Delivered; the courtesy QUIT gets its 5 s only.
+        {"a longer limit", seconds(59), std::chrono::hours(1), nullptr, seconds(7 * 59 + 5)},
+        {"a wait past its own bound", seconds(61), kSessionLimit,
+         "The server did not answer in time.", seconds(60)},
+    };
+    for (const Case& c : cases) {
+        ScriptedTransport t({kGreeting, kOk, kOk, kOk, kOk, "354 go\r\n", kOk, "221 bye\r\n"});
+        t.step = c.step;
+        const Deadline start = t.now;
+        SmtpConfig config = Config(false);
+        config.sessionLimit = c.limit;
+        config.clock = [&t] { return t.now; };
+        bool accepted = false;
+        const Failure f = SendSmtpMessage(config, Message(), t, [&] { accepted = true; });
+        if (c.description == nullptr) {
+            EXPECT_FALSE(f.has_value()) << c.name;
+            EXPECT_TRUE(accepted) << c.name;
+        } else {
+            ASSERT_TRUE(f.has_value()) << c.name;
+            EXPECT_EQ(f->number, smtp_errors::kTimedOut) << c.name;
+            EXPECT_EQ(f->description, c.description) << c.name;
+            EXPECT_FALSE(accepted) << c.name;
+        }
+        EXPECT_EQ(t.now - start, c.ended) << c.name;
+        for (const Deadline d : t.deadlines) {
+            EXPECT_LE(d - start, c.limit) << c.name;
+        }
+    }
 }
 
 TEST(SendSmtpMessage, HeloFallbackAndUnsafeEnvelopeAddresses) {
