@@ -203,9 +203,10 @@ bool Decode(const char* type, const BYTE* data, DWORD size, LocalBlock& out) {
 }
 
 // The names the host-name rule looks at: the subjectAltName entries, read from the
-// extension's own bytes (the system's decoder ends each name at its first NUL), and the subject's
-// common names as the decoder gives them. No value when the extension cannot be read: such a
-// certificate is for no host, as the native build has it.
+// extension's own bytes (the system's decoder hands each one over as a NUL-terminated string,
+// which would hide a NUL inside), and the subject's common names as the decoder gives them. No
+// value when the extension cannot be read: such a certificate is for no host, as the native build
+// has it.
 std::optional<CertificateNames> NamesOf(PCCERT_CONTEXT cert) {
     CertificateNames names;
     const CERT_INFO* info = cert->pCertInfo;
@@ -225,7 +226,7 @@ std::optional<CertificateNames> NamesOf(PCCERT_CONTEXT cert) {
                 const CERT_RDN_ATTR& attr = name->rgRDN[r].rgRDNAttr[a];
                 if (attr.pszObjId != nullptr &&
                     std::strcmp(attr.pszObjId, szOID_COMMON_NAME) == 0) {
-                    // Wine counts the string's terminator in cbData; Windows does not.
+                    // Under Wine cbData counts the string's terminator too.
                     names.commonNames.push_back(
                         DecodedName(WideToUtf8(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
                                                attr.Value.cbData / sizeof(wchar_t))));
