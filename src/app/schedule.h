@@ -12,10 +12,10 @@
 
 namespace modGetExternalIP {
 
-// Creates the daily task that starts this program at startTime, taken as given. Does not delete
-// first: callers that replace a task delete it before. On POSIX a time that is not hh:mm or
-// hh:mm:ss creates nothing (as the scheduler refuses it), and a failure to write is logged and
-// leaves any earlier entry as it was.
+// Creates the daily task that starts this program at startTime. Does not delete first: callers
+// that replace a task delete it before. A time ParseSchedulerTime refuses creates nothing and is
+// logged (Windows: "TaskTime is not a time of day (hh:mm:ss): " and the time); on POSIX a failure
+// to write is logged and leaves any earlier entry as it was.
 void CreateScheduleEntry(const std::string& startTime, const std::string& taskName = TaskName);
 
 // Deletes the task of that name; a task that does not exist is not an error.

@@ -1,6 +1,8 @@
-// The machine-wide guard that lets one check run at a time: a named mutex in the global
-// namespace on Windows, a lock on a file in the state folder on POSIX. The system releases it
-// when its holder ends, however it ends, so a crashed run never blocks the next.
+// The machine-wide guard that lets one check run at a time, one that a standard user cannot take
+// first. Windows: the file check-run.lock in the program's folder, which only SYSTEM and
+// Administrators may open, held open without sharing. POSIX: a lock on a file in the state
+// folder. The system releases either when its holder ends, however it ends, so a crashed run
+// never blocks the next.
 #pragma once
 
 #include <memory>
@@ -16,7 +18,8 @@ public:
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // False only when another holder has it. A guard the system cannot provide (no state
-    // folder, no mutex) does not stop the run: its diagnostic message says so.
+    // folder, a lock file that cannot be opened or is no plain file) does not stop the run: its
+    // diagnostic message says so.
     bool Acquired() const { return acquired_; }
 
     struct Impl;

@@ -1,5 +1,7 @@
 #include "mail/connection_security.h"
 
+#include "mail/message.h"
+
 namespace modSendEmail {
 
 namespace {
@@ -37,6 +39,15 @@ ConnectionSecurity ChooseConnectionSecurity(bool useSsl, std::optional<bool> sta
     const std::optional<long> number = PortNumber(port);
     return number == 25 || number == 587 ? ConnectionSecurity::StartTls
                                          : ConnectionSecurity::ImplicitTls;
+}
+
+std::optional<bool> StartTlsSetting(std::string_view value) {
+    if (value.empty()) {
+        return std::nullopt;
+    }
+    const Outcome<int> n = ConvertToInteger16(value);
+    const bool zero = n && n.value() == 0 && value.find_first_of("123456789") == value.npos;
+    return !zero;
 }
 
 } // namespace modSendEmail

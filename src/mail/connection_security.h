@@ -19,4 +19,12 @@ enum class ConnectionSecurity {
 ConnectionSecurity ChooseConnectionSecurity(bool useSsl, std::optional<bool> startTls,
                                             std::string_view port);
 
+// The "StartTLS" value as read from the settings: no value when empty, off when it reads as the
+// number 0 and on for anything else, words and other numbers included, so that a value meant to
+// secure the connection never leaves it in plain text. "Reads as the number 0" is a number as
+// "Use SSL" is read (blanks around it, sign, decimals, exponent, "&H" / "&O") written with no
+// digit but 0: "0", "00", " 0", "-0", "0.0", "&H0". A value that only rounds to 0 ("0.4") is not
+// 0, and is on.
+std::optional<bool> StartTlsSetting(std::string_view value);
+
 } // namespace modSendEmail

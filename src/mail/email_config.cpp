@@ -1,4 +1,5 @@
 #include "common/os_info.h"
+#include "mail/connection_security.h"
 #include "mail/message.h"
 #include "mail/send_email.h"
 #include "settings/app_settings.h"
@@ -19,9 +20,9 @@ std::string Read(const char* key) {
     return CommonModule::ReadINI(CommonModule::sAppINI, kSection, key);
 }
 
-// A check-box value: on only when it is a number equal to 1, off for any other number, no value
-// when empty; a word is an error.
-std::optional<VbError> LoadFlag(const char* key, std::optional<bool>& field) {
+// A check-box value: on only when it is a number equal to 1, off for any other number and when
+// empty; a word is an error.
+std::optional<VbError> LoadFlag(const char* key, bool& field) {
     const std::string value = Read(key);
     if (value.empty()) {
         return std::nullopt;
@@ -32,13 +33,6 @@ std::optional<VbError> LoadFlag(const char* key, std::optional<bool>& field) {
     }
     field = n.value() == 1;
     return std::nullopt;
-}
-
-std::optional<VbError> LoadFlag(const char* key, bool& field) {
-    std::optional<bool> value;
-    std::optional<VbError> e = LoadFlag(key, value);
-    field = value.value_or(false);
-    return e;
 }
 
 } // namespace
@@ -53,9 +47,8 @@ Outcome<bool> LoadEmailConfig() {
     if (auto e = LoadFlag("SMTPAuth", EmailSettings.SMTPAuth)) {
         return *e;
     }
-    if (auto e = LoadFlag("StartTLS", EmailSettings.StartTLS)) {
-        return *e;
-    }
+    // Not a check box: any value but 0 asks for STARTTLS, so no value is an error.
+    EmailSettings.StartTLS = StartTlsSetting(Read("StartTLS"));
     auto required = [&](const char* key, std::string& field) {
         std::string value = Read(key);
         if (value.empty()) {

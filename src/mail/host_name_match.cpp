@@ -166,6 +166,13 @@ bool DnsNameMatches(std::string_view pattern, std::string_view host) {
 
 } // namespace
 
+std::string DecodedName(std::string_view name) {
+    if (!name.empty() && name.back() == '\0') {
+        name.remove_suffix(1);
+    }
+    return std::string(name);
+}
+
 std::string ParseAddressLiteral(std::string_view host) {
     if (host.find(':') != std::string_view::npos) {
         return ParseIPv6(host);

@@ -19,6 +19,12 @@ struct CertificateNames {
     std::vector<std::string> commonNames; // the subject's CN values
 };
 
+// A name as a system decoder gave it (a common name, or a subjectAltName entry): decoders
+// differ in whether the length they report counts the string's terminator, so exactly one NUL at
+// the end is dropped. Any other NUL stays, and a name holding one matches no host: a null-prefix
+// name ("host\0.attacker.test") is refused, not cut.
+std::string DecodedName(std::string_view name);
+
 // The 4 or 16 bytes of an IPv4 (dotted decimal) or IPv6 literal; empty for anything else.
 std::string ParseAddressLiteral(std::string_view host);
 

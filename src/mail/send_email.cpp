@@ -35,15 +35,15 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
     }
     result = true;
 
-    const SmtpConfig config{EmailSettings.SMTPServer,
-                            timeout,
-                            2,
-                            EmailSettings.SMTPPort,
-                            EmailSettings.SMTPAuth,
-                            ChooseConnectionSecurity(EmailSettings.UseSSL, EmailSettings.StartTLS,
-                                                     EmailSettings.SMTPPort),
-                            EmailSettings.SMTPUserName,
-                            EmailSettings.SMTPPassword};
+    SmtpConfig config;
+    config.server = EmailSettings.SMTPServer;
+    config.connectionTimeout = timeout;
+    config.port = EmailSettings.SMTPPort;
+    config.authenticate = EmailSettings.SMTPAuth;
+    config.security = ChooseConnectionSecurity(EmailSettings.UseSSL, EmailSettings.StartTLS,
+                                               EmailSettings.SMTPPort);
+    config.userName = EmailSettings.SMTPUserName;
+    config.password = EmailSettings.SMTPPassword;
     const NotificationMessage message = ComposeMessage(EmailSettings, sNewIP);
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
     if (Failure f = SendSmtpMessage(config, message, *transport, onAccepted)) {

@@ -20,7 +20,7 @@ struct EmailSettingsRecord {
     std::string ToEmail;
     bool UseSSL = false;
     bool SMTPAuth = false;
-    std::optional<bool> StartTLS; // no value when the key is missing or empty
+    std::optional<bool> StartTLS; // no value when the key is missing or empty (StartTlsSetting)
     std::string Subject;
 };
 
@@ -28,9 +28,9 @@ struct EmailSettingsRecord {
 extern EmailSettingsRecord EmailSettings;
 
 // Loads EmailSettings from section "EmailConfig" of sAppINI, starting from a clean record. True
-// when server, port, sender and recipient are all present. Errors: 13 or 6 for a non-empty flag
-// value that is not a 16-bit number (the fields read before it keep their new values), the error
-// of DecryptText for a password that cannot be decrypted.
+// when server, port, sender and recipient are all present. Errors: 13 or 6 for a non-empty
+// check-box value (UseSSL, SMTPAuth) that is not a 16-bit number (the fields read before it keep
+// their new values), the error of DecryptText for a password that cannot be decrypted.
 Outcome<bool> LoadEmailConfig();
 
 // The wait for the connection and for each server reply.

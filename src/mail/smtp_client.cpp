@@ -94,11 +94,20 @@ std::string Redact(std::string_view text, const std::vector<std::string>& secret
 class Session {
 public:
     Session(SmtpTransport& transport, const SmtpConfig& config)
-        : transport_(transport), timeout_(config.connectionTimeout), secrets_(Secrets(config)) {}
+        : transport_(transport), timeout_(config.connectionTimeout),
+          clock_(config.clock ? config.clock : [] { return std::chrono::steady_clock::now(); }),
+          end_(clock_() + config.sessionLimit), secrets_(Secrets(config)) {}
+
+    // The end of a wait of at most wait, and never past the session's end.
+    Deadline WaitEnd(std::chrono::milliseconds wait) const {
+        return std::min(clock_() + wait, end_);
+    }
+    Deadline NextDeadline() const { return WaitEnd(timeout_); }
+    bool SessionOver() const { return clock_() >= end_; }
 
     // One whole reply, within one timeout.
     Outcome<SmtpReply> ReadReply(std::chrono::milliseconds wait) {
-        const Deadline deadline = std::chrono::steady_clock::now() + wait;
+        const Deadline deadline = WaitEnd(wait);
         for (;;) {
             switch (parser_.Feed({})) {
             case SmtpReplyParser::State::Complete:
@@ -106,6 +115,9 @@ public:
             case SmtpReplyParser::State::Malformed:
                 return VbError{smtp_errors::kSendFailed,
                                "The server's reply is not SMTP: " + Describe(parser_.Pending())};
+            case SmtpReplyParser::State::TooLong:
+                return VbError{smtp_errors::kSendFailed,
+                               "The server's reply is longer than 64 KiB, the most it may be."};
             case SmtpReplyParser::State::NeedMore:
                 break;
             }
@@ -126,9 +138,7 @@ public:
     }
     Outcome<SmtpReply> ReadReply() { return ReadReply(timeout_); }
 
-    Failure Send(std::string_view line) {
-        return transport_.Write(line, std::chrono::steady_clock::now() + timeout_);
-    }
+    Failure Send(std::string_view line) { return transport_.Write(line, NextDeadline()); }
 
     // Sends a command line and reads its reply.
     Outcome<SmtpReply> Command(const std::string& line) {
@@ -148,8 +158,6 @@ public:
     // Received bytes that no reply has taken yet.
     bool HasPendingBytes() const { return !parser_.Pending().empty(); }
 
-    Deadline NextDeadline() const { return std::chrono::steady_clock::now() + timeout_; }
-
     // Server text fit for the log, with nothing of the credentials in it.
     std::string Describe(std::string_view text) const {
         return SanitizeServerText(Redact(text, secrets_));
@@ -163,6 +171,8 @@ public:
 private:
     SmtpTransport& transport_;
     std::chrono::milliseconds timeout_;
+    std::function<Deadline()> clock_;
+    Deadline end_;
     std::vector<std::string> secrets_;
     SmtpReplyParser parser_;
 };
@@ -324,36 +334,16 @@ std::tm UtcNow() {
     return t;
 }
 
-} // namespace
-
-Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& message,
-                        SmtpTransport& transport, const std::function<void()>& onAccepted) {
-    // Envelope first: nothing goes on the wire for addresses that cannot be sent safely.
-    const std::vector<std::string> senders = SplitAddresses(SanitizeHeaderValue(message.From));
-    if (senders.empty() || !IsSafeEnvelopeAddress(senders.front())) {
-        return VbError{smtp_errors::kSenderRejected,
-                       "The sender address is not valid: " + SanitizeServerText(message.From)};
-    }
-    const std::vector<std::string> recipients = SplitAddresses(SanitizeHeaderValue(message.To));
-    if (recipients.empty()) {
-        return VbError{smtp_errors::kRecipientsRejected, "There is no recipient address."};
-    }
-    for (const std::string& r : recipients) {
-        if (!IsSafeEnvelopeAddress(r)) {
-            return VbError{smtp_errors::kRecipientsRejected,
-                           "A recipient address is not valid: " + SanitizeServerText(r)};
-        }
-    }
-    WireInputs inputs{platform::MailCharset(), UtcNow(), NewMessageId(senders.front())};
-    const std::string data = DotStuff(BuildMessageData(message, inputs)) + ".\r\n";
-
+// The conversation itself, from the connection on.
+Failure Deliver(Session& s, SmtpTransport& transport, const SmtpConfig& config,
+                const std::vector<std::string>& senders, const std::vector<std::string>& recipients,
+                const std::string& data, const std::function<void()>& onAccepted) {
     const bool startTls = config.security == ConnectionSecurity::StartTls;
-    if (Failure f = transport.Connect(
-            config.server, config.port, config.security == ConnectionSecurity::ImplicitTls,
-            std::chrono::steady_clock::now() + config.connectionTimeout)) {
+    if (Failure f = transport.Connect(config.server, config.port,
+                                      config.security == ConnectionSecurity::ImplicitTls,
+                                      s.NextDeadline())) {
         return f;
     }
-    Session s(transport, config);
     Outcome<SmtpReply> r = s.ReadReply();
     if (!r) {
         return r.error();
@@ -422,6 +412,41 @@ Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& mes
     }
     s.Quit(); // accepted: the rest is a courtesy
     return std::nullopt;
+}
+
+} // namespace
+
+Failure SendSmtpMessage(const SmtpConfig& config, const NotificationMessage& message,
+                        SmtpTransport& transport, const std::function<void()>& onAccepted) {
+    // Envelope first: nothing goes on the wire for addresses that cannot be sent safely.
+    const std::vector<std::string> senders = SplitAddresses(SanitizeHeaderValue(message.From));
+    if (senders.empty() || !IsSafeEnvelopeAddress(senders.front())) {
+        return VbError{smtp_errors::kSenderRejected,
+                       "The sender address is not valid: " + SanitizeServerText(message.From)};
+    }
+    const std::vector<std::string> recipients = SplitAddresses(SanitizeHeaderValue(message.To));
+    if (recipients.empty()) {
+        return VbError{smtp_errors::kRecipientsRejected, "There is no recipient address."};
+    }
+    for (const std::string& r : recipients) {
+        if (!IsSafeEnvelopeAddress(r)) {
+            return VbError{smtp_errors::kRecipientsRejected,
+                           "A recipient address is not valid: " + SanitizeServerText(r)};
+        }
+    }
+    WireInputs inputs{platform::MailCharset(), UtcNow(), NewMessageId(senders.front())};
+    const std::string data = DotStuff(BuildMessageData(message, inputs)) + ".\r\n";
+
+    Session s(transport, config);
+    Failure f = Deliver(s, transport, config, senders, recipients, data, onAccepted);
+    if (f && f->number == smtp_errors::kTimedOut && s.SessionOver()) {
+        f->description =
+            "The server did not finish the session within " +
+            std::to_string(
+                std::chrono::duration_cast<std::chrono::seconds>(config.sessionLimit).count()) +
+            " seconds.";
+    }
+    return f;
 }
 
 } // namespace modSendEmail

@@ -18,21 +18,28 @@
 
 namespace modSendEmail {
 
+// The whole session, connection to QUIT, ends within this, whatever each wait has left.
+inline constexpr std::chrono::milliseconds kSessionLimit = std::chrono::minutes(5);
+
 // The delivery settings.
 struct SmtpConfig {
     std::string server;
-    std::chrono::milliseconds connectionTimeout = kConnectionTimeout;
+    std::chrono::milliseconds connectionTimeout = kConnectionTimeout; // each wait
     int sendUsing = 2; // over the network; the only way this client knows
     std::string port;
     bool authenticate = false;
     ConnectionSecurity security = ConnectionSecurity::Plain;
     std::string userName;
     std::string password;
+    std::chrono::milliseconds sessionLimit = kSessionLimit; // all the waits together
+    // The time the deadlines are reckoned in; the steady clock unless a test steers time.
+    std::function<Deadline()> clock;
 };
 
 // Sends message through transport. Errors: those of SmtpTransport, and kSenderRejected,
-// kRecipientsRejected, kLogonFailed, kSendFailed (any other refusal or a reply that is not
-// SMTP), kConnectionLost (the server closed the connection), kSecureChannelFailed (STARTTLS
+// kRecipientsRejected, kLogonFailed, kSendFailed (any other refusal, a reply that is not
+// SMTP or one longer than kMaxReplyBytes), kTimedOut (also when the session outlasts its
+// limit), kConnectionLost (the server closed the connection), kSecureChannelFailed (STARTTLS
 // not offered or refused, or bytes ahead of its handshake: then nothing more is sent in plain
 // text but QUIT). onAccepted, when given, runs as soon as the server has accepted the message,
 // before the courtesy QUIT, so a caller can record the delivery before anything else can stop it.

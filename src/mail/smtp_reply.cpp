@@ -4,7 +4,6 @@ namespace modSendEmail {
 
 namespace {
 
-constexpr std::size_t kMaxReply = 64 * 1024;
 constexpr std::size_t kMaxReplyLines = 1000;
 
 bool IsDigit(char c) {
@@ -28,8 +27,14 @@ SmtpReplyParser::State SmtpReplyParser::Feed(std::string_view bytes) {
     buffer_.append(bytes);
     for (;;) {
         const std::size_t lf = buffer_.find('\n');
+        // A line without its end counts whole, so an endless line is refused as soon as it is
+        // too long for any reply.
+        const std::size_t lineBytes = lf == std::string::npos ? buffer_.size() : lf + 1;
+        if (replyBytes_ + lineBytes > kMaxReplyBytes) {
+            return State::TooLong;
+        }
         if (lf == std::string::npos) {
-            return buffer_.size() > kMaxReply ? State::Malformed : State::NeedMore;
+            return State::NeedMore;
         }
         std::string line = buffer_.substr(0, lf);
         if (!line.empty() && line.back() == '\r') {
@@ -47,6 +52,7 @@ SmtpReplyParser::State SmtpReplyParser::Feed(std::string_view bytes) {
         reply_.code = code;
         haveCode_ = true;
         reply_.lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
+        replyBytes_ += lineBytes;
         buffer_.erase(0, lf + 1);
         if (line.size() == 3 || line[3] == ' ') {
             return State::Complete;
@@ -60,6 +66,7 @@ SmtpReplyParser::State SmtpReplyParser::Feed(std::string_view bytes) {
 SmtpReply SmtpReplyParser::Take() {
     SmtpReply r = std::move(reply_);
     reply_ = SmtpReply{};
+    replyBytes_ = 0;
     haveCode_ = false;
     return r;
 }

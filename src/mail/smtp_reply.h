@@ -2,6 +2,7 @@
 // byte stream. Pure text work, no I/O.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,10 +16,16 @@ struct SmtpReply {
     std::string Text() const; // the lines joined by CRLF
 };
 
+// A reply's bytes, all its lines with their line ends, are at most this many (as a page's are).
+inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+
 // Collects reply lines until the last one ("ddd text" after "ddd-text" lines).
 class SmtpReplyParser {
 public:
-    enum class State { NeedMore, Complete, Malformed };
+    // TooLong: the reply under way has grown past kMaxReplyBytes (noticed within one Feed of
+    // it, so a reader that stops there holds no more than a bound and a read). It and Malformed
+    // are final.
+    enum class State { NeedMore, Complete, Malformed, TooLong };
     // Feeds bytes; returns Complete when a reply is whole (bytes after it stay for the next).
     State Feed(std::string_view bytes);
     // The finished reply; resets the parser for the next one.
@@ -28,6 +35,7 @@ public:
 
 private:
     std::string buffer_;
+    std::size_t replyBytes_ = 0; // the bytes of reply_'s lines
     SmtpReply reply_;
     bool haveCode_ = false;
 };

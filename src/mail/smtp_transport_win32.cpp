@@ -14,12 +14,14 @@
 #include <security.h>
 #include <wincrypt.h>
 
+#include "mail/alt_names_der.h"
 #include "mail/host_name_match.h"
 #include "mail/smtp_transport.h"
 
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
+#include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -200,26 +202,20 @@ bool Decode(const char* type, const BYTE* data, DWORD size, LocalBlock& out) {
                                CRYPT_DECODE_ALLOC_FLAG, nullptr, out.out(), &decoded) != FALSE;
 }
 
-// The names the host-name rule looks at: subjectAltName entries and the subject's common names.
-CertificateNames NamesOf(PCCERT_CONTEXT cert) {
+// The names the host-name rule looks at: the subjectAltName entries, read from the
+// extension's own bytes (the system's decoder hands each one over as a NUL-terminated string,
+// which would hide a NUL inside), and the subject's common names as the decoder gives them. No
+// value when the extension cannot be read: such a certificate is for no host, as the native build
+// has it.
+std::optional<CertificateNames> NamesOf(PCCERT_CONTEXT cert) {
     CertificateNames names;
     const CERT_INFO* info = cert->pCertInfo;
-    for (const char* oid : {szOID_SUBJECT_ALT_NAME2, szOID_SUBJECT_ALT_NAME}) {
-        const CERT_EXTENSION* ext = CertFindExtension(oid, info->cExtension, info->rgExtension);
-        LocalBlock block;
-        if (ext == nullptr ||
-            !Decode(X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData, block)) {
-            continue;
-        }
-        const CERT_ALT_NAME_INFO* alt = block.as<CERT_ALT_NAME_INFO>();
-        for (DWORD i = 0; i < alt->cAltEntry; ++i) {
-            const CERT_ALT_NAME_ENTRY& e = alt->rgAltEntry[i];
-            if (e.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && e.pwszDNSName != nullptr) {
-                names.dnsNames.push_back(WideToUtf8(e.pwszDNSName, wcslen(e.pwszDNSName)));
-            } else if (e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
-                names.ipAddresses.emplace_back(reinterpret_cast<const char*>(e.IPAddress.pbData),
-                                               e.IPAddress.cbData);
-            }
+    if (const CERT_EXTENSION* ext =
+            CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension)) {
+        const std::string_view der(reinterpret_cast<const char*>(ext->Value.pbData),
+                                   ext->Value.cbData);
+        if (!ReadAltNames(der, names)) {
+            return std::nullopt;
         }
     }
     LocalBlock subject;
@@ -230,9 +226,10 @@ CertificateNames NamesOf(PCCERT_CONTEXT cert) {
                 const CERT_RDN_ATTR& attr = name->rgRDN[r].rgRDNAttr[a];
                 if (attr.pszObjId != nullptr &&
                     std::strcmp(attr.pszObjId, szOID_COMMON_NAME) == 0) {
+                    // Under Wine cbData counts the string's terminator too.
                     names.commonNames.push_back(
-                        WideToUtf8(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
-                                   attr.Value.cbData / sizeof(wchar_t)));
+                        DecodedName(WideToUtf8(reinterpret_cast<const wchar_t*>(attr.Value.pbData),
+                                               attr.Value.cbData / sizeof(wchar_t))));
                 }
             }
         }
@@ -657,7 +654,12 @@ private:
         if (status.dwError != 0) {
             return SecureChannelError(CertificateProblem(status.dwError));
         }
-        if (!CertificateMatchesHost(NamesOf(remote.get()), host)) {
+        const std::optional<CertificateNames> names = NamesOf(remote.get());
+        if (!names) {
+            return SecureChannelError(
+                "the server's certificate was not accepted (its subjectAltName cannot be read)");
+        }
+        if (!CertificateMatchesHost(*names, host)) {
             return SecureChannelError(CertificateProblem(DWORD(CERT_E_CN_NO_MATCH)));
         }
         return std::nullopt;

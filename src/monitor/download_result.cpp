@@ -1,5 +1,7 @@
 #include "monitor/download_result.h"
 
+#include "monitor/address_scope.h"
+
 namespace platform {
 
 std::string DescribeDownload(const DownloadResult& result) {
@@ -20,6 +22,11 @@ std::string DescribeDownload(const DownloadResult& result) {
         return "malformed answer";
     case DownloadFailure::Truncated:
         return "answer cut short";
+    case DownloadFailure::InsideAddress: {
+        const auto scope = modGetExternalIP::ScopeOfText(result.refused);
+        return "redirect from a public address refused: " + result.refused + " is " +
+               (scope ? modGetExternalIP::ScopeName(*scope) : "not public");
+    }
     }
     if (!result.complete) {
         return "failed";

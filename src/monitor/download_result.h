@@ -15,6 +15,7 @@ enum class DownloadFailure {
     BadRedirect,      // a redirect to anything but http or https, or without a usable address
     Malformed,        // not an HTTP answer this client takes
     Truncated,        // the connection ended before the answer did
+    InsideAddress,    // a page on the Internet led to an address inside the network
 };
 
 struct DownloadResult {
@@ -24,10 +25,12 @@ struct DownloadResult {
     // complete: the caller decides what the answer is worth.
     int status = 0;
     DownloadFailure failure = DownloadFailure::None;
+    // InsideAddress: the address refused, as the connection reported it.
+    std::string refused;
 };
 
 // A short English description for a diagnostic message: "cannot connect", "time-out",
-// "HTTP status 500", "complete".
+// "HTTP status 500", "complete", and for InsideAddress the address refused and its scope.
 std::string DescribeDownload(const DownloadResult& result);
 
 } // namespace platform

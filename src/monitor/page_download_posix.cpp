@@ -2,28 +2,41 @@
 // below; anything else (https, a redirect to https, a proxy from the environment, user names in
 // the address) goes to libcurl, which is loaded only then. The check run's budget is that of
 // `curl -s` on the same page, and loading libcurl's dependency tree alone costs about as much.
-// A hand-over continues where the small client stopped, within the same deadline. Only
-// sockets and libcurl here; the answer is kept in memory and written once whole.
+// A hand-over continues where the small client stopped, within the same deadline and under the
+// same rule for the addresses its connections reach (address_scope.h): the small client judges
+// the address it connected to, libcurl's pre-request callback the one libcurl connected to, or
+// through a proxy the target's own addresses as resolved here. Names are resolved on a worker
+// thread that the fetch leaves behind at the deadline, since getaddrinfo has no time bound.
+// Only sockets and libcurl here; the answer is kept in memory and written once whole.
 #include "monitor/page_download.h"
 
 #include "common/text.h"
+#include "monitor/address_scope.h"
 #include "monitor/http_response_reader.h"
 #include "monitor/http_url.h"
 #include "monitor/page_file.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <curl/curl.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -46,9 +59,13 @@ bool LooksLikeHttp(std::string_view url) {
     return scheme == "http" || scheme == "https";
 }
 
-bool ProxyFromEnvironment() {
-    for (const char* name : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
-        const char* value = std::getenv(name);
+// Whether libcurl takes a proxy from the environment for the scheme (it reads http_proxy only
+// in lower case). NO_PROXY may still exempt a host; the rule then judges the host's own
+// addresses, which is what the connection reaches.
+bool ProxyFromEnvironment(bool secure = false) {
+    for (const char* name : {secure ? "https_proxy" : "http_proxy", secure ? "HTTPS_PROXY" : "",
+                             "all_proxy", "ALL_PROXY"}) {
+        const char* value = *name != '\0' ? std::getenv(name) : nullptr;
         if (value != nullptr && *value != '\0') {
             return true;
         }
@@ -70,30 +87,6 @@ public:
 
 private:
     int fd_;
-};
-
-class AddressList {
-public:
-    explicit AddressList(const http::Url& url) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        if (::getaddrinfo(url.host.c_str(), std::to_string(url.port).c_str(), &hints, &list_) !=
-            0) {
-            list_ = nullptr;
-        }
-    }
-    ~AddressList() {
-        if (list_ != nullptr) {
-            ::freeaddrinfo(list_);
-        }
-    }
-    AddressList(const AddressList&) = delete;
-    AddressList& operator=(const AddressList&) = delete;
-    const addrinfo* get() const { return list_; }
-
-private:
-    addrinfo* list_ = nullptr;
 };
 
 int MillisecondsLeft(Clock::time_point deadline) {
@@ -120,26 +113,139 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-int Connect(const http::Url& url, Clock::time_point deadline) {
-    const AddressList addresses(url);
-    for (const addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
-        const int fd =
-            ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+// As WaitFor sees it: less than a millisecond left counts as none.
+bool TimeIsUp(Clock::time_point deadline) {
+    return MillisecondsLeft(deadline) == 0;
+}
+
+struct ResolvedAddress {
+    int family;
+    int socktype;
+    int protocol;
+    sockaddr_storage address;
+    socklen_t length;
+};
+
+struct Resolution {
+    std::vector<ResolvedAddress> addresses;
+    bool timedOut = false;
+};
+
+// What the caller and the resolving thread share; whichever lets go last frees it.
+struct PendingResolution {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::vector<ResolvedAddress> addresses;
+};
+
+// The host's stream addresses, or none by the deadline. A resolver that does not answer in time
+// keeps its thread until it returns, and nothing waits for it.
+Resolution Resolve(const std::string& host, std::uint16_t port, Clock::time_point deadline) {
+    const auto pending = std::make_shared<PendingResolution>();
+    try {
+        std::thread([pending, host, port] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* list = nullptr;
+            std::vector<ResolvedAddress> found;
+            if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) == 0) {
+                for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+                    ResolvedAddress r{a->ai_family, a->ai_socktype, a->ai_protocol, {}, 0};
+                    if (a->ai_addrlen <= sizeof r.address) {
+                        std::memcpy(&r.address, a->ai_addr, a->ai_addrlen);
+                        r.length = a->ai_addrlen;
+                        found.push_back(r);
+                    }
+                }
+                ::freeaddrinfo(list);
+            }
+            const std::lock_guard lock(pending->mutex);
+            pending->addresses = std::move(found);
+            pending->done = true;
+            pending->finished.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return {};
+    }
+    std::unique_lock lock(pending->mutex);
+    if (!pending->finished.wait_until(lock, deadline, [&] { return pending->done; })) {
+        return {{}, true};
+    }
+    return {std::move(pending->addresses), false};
+}
+
+modGetExternalIP::AddressScope ScopeOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) {
+        const auto& in = reinterpret_cast<const sockaddr_in&>(address);
+        modGetExternalIP::IPv4Bytes bytes{};
+        std::memcpy(bytes.data(), &in.sin_addr, bytes.size());
+        return modGetExternalIP::ScopeOf(bytes);
+    }
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
+    modGetExternalIP::IPv6Bytes bytes{};
+    std::memcpy(bytes.data(), &in6.sin6_addr, bytes.size());
+    return modGetExternalIP::ScopeOf(bytes);
+}
+
+std::string TextOf(const sockaddr_storage& address) {
+    char text[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), sizeof address, text,
+                      sizeof text, nullptr, 0, NI_NUMERICHOST) != 0) {
+        return "?";
+    }
+    return text;
+}
+
+// The scope of a set of addresses: public only when every one is.
+modGetExternalIP::AddressScope ScopeOfAll(const std::vector<ResolvedAddress>& addresses,
+                                          std::string& inside) {
+    for (const ResolvedAddress& a : addresses) {
+        const auto scope = ScopeOf(a.address);
+        if (scope != modGetExternalIP::AddressScope::Public) {
+            inside = TextOf(a.address);
+            return scope;
+        }
+    }
+    return modGetExternalIP::AddressScope::Public;
+}
+
+struct Connection {
+    int fd = -1;
+    DownloadFailure failure = DownloadFailure::None;
+    std::string refused;
+};
+
+// Connects to the first address that answers, and lets the connection go on only when the rule
+// admits the address it reached.
+Connection Connect(const http::Url& url, modGetExternalIP::ConnectionRule& rule,
+                   Clock::time_point deadline) {
+    const Resolution resolution = Resolve(url.host, url.port, deadline);
+    for (const ResolvedAddress& a : resolution.addresses) {
+        const int fd = ::socket(a.family, a.socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol);
         if (fd < 0) {
             continue;
         }
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
-            return fd;
-        }
+        bool connected =
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length) == 0;
         int error = 0;
         socklen_t length = sizeof error;
-        if (errno == EINPROGRESS && WaitFor(fd, POLLOUT, deadline) &&
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
-            return fd;
+        connected = connected ||
+                    (errno == EINPROGRESS && WaitFor(fd, POLLOUT, deadline) &&
+                     ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0);
+        if (!connected) {
+            ::close(fd);
+            continue;
         }
-        ::close(fd);
+        if (!rule.Admit(ScopeOf(a.address))) {
+            ::close(fd);
+            return {-1, DownloadFailure::InsideAddress, TextOf(a.address)};
+        }
+        return {fd, DownloadFailure::None, {}};
     }
-    return -1;
+    const bool late = resolution.timedOut || TimeIsUp(deadline);
+    return {-1, late ? DownloadFailure::TimedOut : DownloadFailure::CannotConnect, {}};
 }
 
 bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
@@ -159,13 +265,8 @@ bool SendAll(int fd, const std::string& data, Clock::time_point deadline) {
     return true;
 }
 
-// As WaitFor sees it: less than a millisecond left counts as none.
-bool TimeIsUp(Clock::time_point deadline) {
-    return MillisecondsLeft(deadline) == 0;
-}
-
 DownloadResult Failed(DownloadFailure failure, int status = 0) {
-    return {false, status, failure};
+    return {false, status, failure, {}};
 }
 
 // Reads one response until its framed end, or only its head when that is a redirect: the
@@ -200,19 +301,21 @@ DownloadFailure Receive(int fd, http::ResponseReader& reader, Clock::time_point 
 
 // Asks the chain's pages in turn until one answers. Sets handOver (and leaves the chain at
 // the page to ask next) when libcurl has to go on: an https page.
-DownloadResult FetchPlain(http::RedirectChain& chain, std::string& body, const Lookup& lookup,
-                          bool& handOver) {
+DownloadResult FetchPlain(http::RedirectChain& chain, modGetExternalIP::ConnectionRule& rule,
+                          std::string& body, const Lookup& lookup, bool& handOver) {
     for (;;) {
         const http::Url& url = chain.Current();
         if (url.secure) {
             handOver = true;
             return {};
         }
-        const int fd = Connect(url, lookup.deadline);
-        if (fd < 0) {
-            return Failed(TimeIsUp(lookup.deadline) ? DownloadFailure::TimedOut
-                                                    : DownloadFailure::CannotConnect);
+        const Connection connection = Connect(url, rule, lookup.deadline);
+        if (connection.fd < 0) {
+            DownloadResult result = Failed(connection.failure);
+            result.refused = connection.refused;
+            return result;
         }
+        const int fd = connection.fd;
         const Socket socket(fd);
         const std::string request = "GET " + url.target + " HTTP/1.1\r\nHost: " + url.authority +
                                     "\r\nUser-Agent: Addrwatch\r\nAccept: */*\r\n"
@@ -238,7 +341,7 @@ DownloadResult FetchPlain(http::RedirectChain& chain, std::string& body, const L
             }
         }
         body = reader.Body();
-        return {true, reader.Status(), DownloadFailure::None};
+        return {true, reader.Status(), DownloadFailure::None, {}};
     }
 }
 
@@ -316,6 +419,50 @@ std::size_t WriteToSink(char* data, std::size_t size, std::size_t count, void* u
     return n;
 }
 
+// What the pre-request callback needs to judge the connection libcurl is about to use.
+struct ConnectionCheck {
+    const CurlApi* api;
+    CURL* handle;
+    modGetExternalIP::ConnectionRule* rule;
+    Clock::time_point deadline;
+    std::string refused;
+};
+
+// Through a proxy the connection reaches the proxy: the target's own addresses are judged
+// instead, as resolved here (a name that does not resolve here lies beyond the proxy).
+modGetExternalIP::AddressScope ProxiedTargetScope(std::string_view target,
+                                                  Clock::time_point deadline, std::string& inside) {
+    const auto url = http::ParseUrl(target);
+    if (!url) {
+        return modGetExternalIP::AddressScope::Public;
+    }
+    if (const auto scope = modGetExternalIP::ScopeOfText(url->host)) {
+        inside = url->host;
+        return *scope;
+    }
+    return ScopeOfAll(Resolve(url->host, url->port, deadline).addresses, inside);
+}
+
+// libcurl's pre-request callback: called for every connection, redirects included, once it is
+// made and before a byte of the request is sent on it.
+int CheckConnection(void* clientp, char* primaryIp, char*, int, int) {
+    auto& check = *static_cast<ConnectionCheck*>(clientp);
+    char* effective = nullptr;
+    check.api->easy_getinfo(check.handle, CURLINFO_EFFECTIVE_URL, &effective);
+    const std::string_view target = effective != nullptr ? effective : "";
+    const bool secure = text::ToLowerAscii(target.substr(0, 6)) == "https:";
+    std::string address = primaryIp != nullptr ? primaryIp : "";
+    const auto scope = ProxyFromEnvironment(secure)
+                           ? ProxiedTargetScope(target, check.deadline, address)
+                           : modGetExternalIP::ScopeOfText(address).value_or(
+                                 modGetExternalIP::AddressScope::Public);
+    if (!check.rule->Admit(scope)) {
+        check.refused = address;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    return CURL_PREREQFUNC_OK;
+}
+
 DownloadFailure FailureOf(CURLcode code) {
     switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
@@ -339,7 +486,8 @@ DownloadFailure FailureOf(CURLcode code) {
 
 // Fetches sUrl with libcurl under what is left of the lookup: its deadline and the redirects
 // not yet used.
-DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft, std::string& body,
+DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft,
+                             modGetExternalIP::ConnectionRule& rule, std::string& body,
                              const Lookup& lookup) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(lookup.deadline - Clock::now());
@@ -356,6 +504,8 @@ DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft, std::st
         return Failed(DownloadFailure::CannotConnect);
     }
     Sink sink{&body, lookup.limit};
+    ConnectionCheck check{api, h, &rule, lookup.deadline, {}};
+    using Prereq = int (*)(void*, char*, char*, int, int);
     auto set = [&](CURLoption option, auto value) {
         return api->easy_setopt(h, option, value) == CURLE_OK;
     };
@@ -368,7 +518,11 @@ DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft, std::st
               set(CURLOPT_NOSIGNAL, 1L) &&
               set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(lookup.limit)) &&
               set(CURLOPT_WRITEFUNCTION, &WriteToSink) &&
-              set(CURLOPT_WRITEDATA, static_cast<void*>(&sink));
+              set(CURLOPT_WRITEDATA, static_cast<void*>(&sink)) &&
+              // Every connection is judged before a request goes out on it; a libcurl without
+              // the callback (before 7.80) fetches nothing.
+              set(CURLOPT_PREREQFUNCTION, static_cast<Prereq>(&CheckConnection)) &&
+              set(CURLOPT_PREREQDATA, static_cast<void*>(&check));
     // The trust store OpenSSL's own variables name, as for the mail: libcurl only reads the
     // paths it was built with.
     if (const char* file = std::getenv("SSL_CERT_FILE"); ok && file != nullptr && *file != '\0') {
@@ -384,9 +538,15 @@ DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft, std::st
     long status = 0;
     api->easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (code != CURLE_OK) {
+        if (!check.refused.empty() || code == CURLE_ABORTED_BY_CALLBACK) {
+            DownloadResult refused =
+                Failed(DownloadFailure::InsideAddress, static_cast<int>(status));
+            refused.refused = check.refused;
+            return refused;
+        }
         return Failed(FailureOf(code), static_cast<int>(status));
     }
-    return {true, static_cast<int>(status), DownloadFailure::None};
+    return {true, static_cast<int>(status), DownloadFailure::None, {}};
 }
 
 } // namespace
@@ -399,12 +559,13 @@ DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sF
     DownloadResult result;
     const auto url = http::ParseUrl(sUrl);
     bool handOver = true;
+    modGetExternalIP::ConnectionRule rule;
     std::string curlUrl = sUrl;
     int redirectsLeft = http::kMaxRedirects;
     if (url && !ProxyFromEnvironment()) {
         handOver = false;
         http::RedirectChain chain(*url);
-        result = FetchPlain(chain, body, lookup, handOver);
+        result = FetchPlain(chain, rule, body, lookup, handOver);
         curlUrl = http::ToText(chain.Current());
         redirectsLeft = http::kMaxRedirects - chain.Redirects();
     } else if (!url && !LooksLikeHttp(sUrl)) {
@@ -412,7 +573,7 @@ DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sF
     }
     if (handOver) {
         body.clear();
-        result = FetchWithCurl(curlUrl, redirectsLeft, body, lookup);
+        result = FetchWithCurl(curlUrl, redirectsLeft, rule, body, lookup);
     }
     if (result.complete && !WritePageFile(sFile, body)) {
         result.complete = false;

@@ -4,6 +4,7 @@
 
 #include "common/dprint.h"
 #include "common/file_checks.h"
+#include "monitor/address_scope.h"
 #include "monitor/page_list.h"
 #include "settings/app_settings.h"
 #include "settings/ini_file.h"
@@ -77,6 +78,12 @@ PageAnswer AskPage(const std::string& sPage, AddressRule rule, bool bClearCache,
     std::optional<std::string> address = ApplyAddressRule(rule, sLine);
     if (!address) {
         return {std::nullopt, "not an address"};
+    }
+    // An answer from inside the network (or none at all, 0.0.0.0) is not the WAN side.
+    const AddressScope scope = ScopeOfText(*address).value_or(AddressScope::Public);
+    if (scope != AddressScope::Public) {
+        return {std::nullopt,
+                std::string("not a WAN address: ") + ScopeName(scope) + " " + *address};
     }
     return {std::move(address), {}};
 }
@@ -154,7 +161,15 @@ std::string NoAddressMessage(const std::vector<FailedPage>& failed) {
 std::optional<std::string> GetWanIP() {
     const AddressRule rule = AddressRuleFromSetting(
         CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
-    WanIPLookup lookup = LookupWanIPPages(SplitPageList(WanIPPageAddress()), rule, true);
+    const PageList list = ReadPageList(WanIPPageAddress(), CommonModule::kMaxIniValueLength);
+    if (!list.cut.empty()) {
+        CommonModule::DPrint("modGetExternalIP\\GetWanIP: WhatIsMyIP fills the " +
+                             std::to_string(CommonModule::kMaxIniValueLength) +
+                             " characters a setting is read with, so its last entry may be cut; "
+                             "not asked: " +
+                             list.cut);
+    }
+    WanIPLookup lookup = LookupWanIPPages(list.pages, rule, true);
     if (lookup.address) {
         return std::move(lookup.address);
     }

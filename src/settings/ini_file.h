@@ -10,8 +10,10 @@ namespace CommonModule {
 std::string ReadINI(const std::string& file, const std::string& section, const std::string& key);
 
 // Sets key in section to value, adding the section or key when missing and creating the file when
-// its folder exists. A refused write (read-only file, missing folder) changes nothing and reports
-// nothing. A value never spans lines: it is cut at its first line break.
+// its folder exists. A file it creates is private from the start (Windows: SYSTEM and
+// Administrators only; POSIX: its owner only); an existing one keeps its access. A refused write
+// (read-only file, missing folder) changes nothing and reports nothing. A value never spans lines:
+// it is cut at its first line break.
 void WriteINI(const std::string& file, const std::string& section, const std::string& key,
               const std::string& value);
 

@@ -1,6 +1,6 @@
-// Windows: the schedule buttons run the scheduler tool with the daily task's command lines.
-#include "app/daily_task.h"
-#include "common/app_exe_path.h"
+// Windows: the schedule buttons run the scheduler tool with the daily task's command lines, the
+// same ones the install actions use (schedule.h).
+#include "app/schedule.h"
 #include "common/os_info.h"
 #include "common/shell.h"
 #include "ui/schedule_commands.h"
@@ -8,23 +8,17 @@
 namespace ui::platform {
 
 namespace {
-constexpr int kHidden = 0;
 constexpr int kNormalFocus = 1;
 } // namespace
 
 void DeleteSchedule() {
-    CommonModule::ShellX("schtasks.exe",
-                         modGetExternalIP::DeleteTaskParameters(modGetExternalIP::TaskName), true,
-                         kHidden);
+    modGetExternalIP::DeleteScheduleEntry();
 }
 
+// The old task goes first, so a time the new one cannot take leaves no task.
 void CreateSchedule(const std::string& startTime) {
     DeleteSchedule();
-    CommonModule::ShellX("schtasks.exe",
-                         modGetExternalIP::CreateTaskParameters(
-                             startTime, modGetExternalIP::TaskName, CommonModule::AppExePath(),
-                             CommonModule::IsVistaOrLater()),
-                         true, kHidden);
+    modGetExternalIP::CreateScheduleEntry(startTime);
 }
 
 void OpenTaskScheduler() {

@@ -60,7 +60,7 @@ class _Handler(BaseHTTPRequestHandler):
             # Relative and absolute Locations in turn.
             location = f"/r/{remaining - 1}"
             if remaining % 2:
-                location = f"{page.scheme}://127.0.0.1:{page.port}{location}"
+                location = f"{page.scheme}://{page.host}:{page.port}{location}"
             self._send(302, b"", {"Location": location})
             return
         if s.endless:
@@ -101,14 +101,16 @@ class _Server(ThreadingHTTPServer):
 class IpPage:
     PATH = "/IPCheck.php"
 
-    def __init__(self, certificate: tuple | None = None):
-        """certificate: (cert file, key file) to serve https."""
+    def __init__(self, certificate: tuple | None = None, host: str = "127.0.0.1", port: int = 0):
+        """certificate: (cert file, key file) to serve https; host and port to listen on (an
+        address other than loopback only inside a network namespace of the test's own)."""
         self.script = Script()
         self.requests: list[str] = []
         self.request_headers: list[dict[str, str]] = []
         self._lock = threading.Lock()
         self._stop = threading.Event()
-        self._server = _Server(("127.0.0.1", 0), _Handler)
+        self.host = host
+        self._server = _Server((host, port), _Handler)
         self._server.page = self
         self.port = self._server.server_address[1]
         self.scheme = "http"
@@ -122,7 +124,7 @@ class IpPage:
 
     @property
     def url(self) -> str:
-        return f"{self.scheme}://127.0.0.1:{self.port}{self.PATH}"
+        return f"{self.scheme}://{self.host}:{self.port}{self.PATH}"
 
     def answer(self, body: bytes | str, status: int = 200, **options) -> "IpPage":
         if isinstance(body, str):

@@ -11,6 +11,7 @@ Every server binds 127.0.0.1 port 0 and reports its port. Kinds:
   also recorded with whether TLS was on when it arrived.
 - SmtpServer with echo_auth: refuses AUTH with a 535 that quotes the command's arguments.
 - RawServer: a plain socket server that sends a greeting and closes, or never says anything.
+- FloodingServer: greets, then answers EHLO with an endless reply, streamed line by line.
 """
 
 from __future__ import annotations
@@ -46,12 +47,18 @@ class LoopbackCa:
         subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True)
 
     def server_certificate(self, name: str, dns: list[str], ips: list[str] = (),
-                           common_name: str | None = None) -> tuple[Path, Path]:
-        """The subject's CN is common_name or the first DNS name; no SAN when dns and ips are empty."""
+                           common_name: str | None = None,
+                           san_der: bytes | None = None) -> tuple[Path, Path]:
+        """The subject's CN is common_name or the first DNS name; no SAN when dns and ips are empty
+        (san_der: the SAN extension's value as raw DER, for names openssl will not write)."""
         key, csr, cert = (self.folder / f"{name}.{ext}" for ext in ("key", "csr", "pem"))
         ext = self.folder / f"{name}.ext"
         alt = ",".join([f"DNS:{d}" for d in dns] + [f"IP:{i}" for i in ips])
-        ext.write_text((f"subjectAltName={alt}\n" if alt else "") + "extendedKeyUsage=serverAuth\n"
+        if san_der is not None:
+            ext_san = f"2.5.29.17=DER:{san_der.hex()}\n"
+        else:
+            ext_san = f"subjectAltName={alt}\n" if alt else ""
+        ext.write_text(ext_san + "extendedKeyUsage=serverAuth\n"
                        "keyUsage=critical,digitalSignature\nbasicConstraints=CA:FALSE\n")
         self._openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                       "-keyout", key, "-out", csr, "-subj", f"/CN={common_name or dns[0]}")
@@ -248,6 +255,39 @@ class RawServer:
         self.listener.close()
         for c in self.held:
             c.close()
+
+
+class FloodingServer:
+    """Answers EHLO with lines x line_size bytes of "250-..." lines, made as they are sent."""
+
+    def __init__(self, lines: int, line_size: int):
+        self.lines, self.line_size = lines, line_size
+        self.listener = socket.create_server((HOST, 0))
+        self.port = self.listener.getsockname()[1]
+        self.sent = 0  # bytes of the reply that went out before the client hung up
+        self.ehlo = False
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _serve(self):
+        try:
+            conn, _ = self.listener.accept()
+        except OSError:
+            return
+        with conn:
+            try:
+                conn.sendall(b"220 mail.test ESMTP\r\n")
+                self.ehlo = conn.recv(1024).upper().startswith(b"EHLO")
+                line = b"250-" + b"x" * (self.line_size - 6) + b"\r\n"
+                for _ in range(self.lines):
+                    conn.sendall(line)
+                    self.sent += len(line)
+            except OSError:
+                pass  # the client stopped listening
+
+    def close(self):
+        self.listener.close()
+        self._thread.join(30)
 
 
 def unused_port() -> int:

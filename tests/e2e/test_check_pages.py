@@ -96,3 +96,46 @@ def test_every_page_failing_without_the_rule_is_unknown(program, smtp_sink, ip_p
     assert mailed(smtp_sink) == ["203.0.113.7", "Unknown"]
     assert stored_address(program) == "Unknown"
     assert not [m for m in result.messages if NO_ADDRESS in m]
+
+
+# an answer that cannot be the WAN side, and the reason the lookup's message gives
+INSIDE_ANSWERS = [
+    ("127.0.0.1\r\n", "not a WAN address: loopback 127.0.0.1"),
+    ("10.0.0.1\r\n", "not a WAN address: private 10.0.0.1"),
+    ("0.0.0.0\r\n", "not a WAN address: unspecified 0.0.0.0"),
+    ("::ffff:192.168.1.1\r\n", "not a WAN address: private 192.168.1.1"),
+]
+
+
+@pytest.mark.parametrize("answer,reason", INSIDE_ANSWERS, ids=[a[0].strip() for a in INSIDE_ANSWERS])
+def test_an_address_from_inside_the_network_fails_a_page_under_the_rule(
+        program, smtp_sink, ip_page, answer, reason):
+    remember_an_address(program, smtp_sink, ip_page, "1")
+    ip_page.answer(answer)
+    result = program.run()
+    assert stored_address(program) == "203.0.113.7"
+    assert mailed(smtp_sink) == ["203.0.113.7"], "nothing new was mailed"
+    notices = [m for m in result.messages if NO_ADDRESS in m]
+    assert len(notices) == 1, result.messages
+    assert f"{ip_page.url} ({reason})" in notices[0]
+
+
+def test_a_page_entry_cut_by_the_read_is_not_asked(program, smtp_sink, ip_page, other_page):
+    forget_address(program)
+    # The first page fails; the second one's address runs past the 254 characters read.
+    first = refused_url()
+    second = other_page.url + "?pad=" + "p" * 300
+    other_page.answer("203.0.113.7\r\n")
+    configure_pages(program, [first, second], smtp_sink.port, None)
+    result = program.run()
+    assert result.returncode == 0
+    assert other_page.requests == [], "the fragment of the second address was not asked"
+    assert mailed(smtp_sink) == ["Unknown"]
+    notice = "WhatIsMyIP fills the 254 characters"
+    if program.is_wine:
+        # Wine's trace cuts a long message short, past what the harness reads as a message.
+        assert result.stderr.count(notice) == 1, result.stderr
+        return
+    cut = [m for m in result.messages if notice in m]
+    assert len(cut) == 1, result.messages
+    assert cut[0].endswith("not asked: " + (first + " " + second)[len(first) + 1:254])

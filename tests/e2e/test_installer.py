@@ -157,6 +157,23 @@ def test_installer_follows_the_general_keys(case, program, smtp_sink, ip_page, r
     assert stored_address(program) == (ADDRESS if check else None)
 
 
+def test_a_task_time_with_extra_arguments_creates_no_task(program, smtp_sink, ip_page):
+    forget_address(program)
+    time = "10:00 /ru x /sd y"
+    write_settings(program, {"CreateTask": "1", "TaskTime": time, "RunConfigAfterInstall": "0"},
+                   ip_page.url, smtp_sink.port)
+    scheduler = Scheduler(program)
+
+    result = program.run("/installer", env={**NO_DISPLAY, **UNATTENDED})
+
+    assert result.returncode == 0
+    assert not scheduler.task_created()
+    if program.is_wine:
+        # The old task still goes, as for any failed creation.
+        assert scheduler.commands() == [f'/delete /f /tn "{TASK}"']
+        assert result.messages.count(f"\tTaskTime is not a time of day (hh:mm:ss): {time}") == 1
+
+
 def test_uninstaller_removes_the_task_and_the_key(program, smtp_sink, ip_page):
     forget_address(program)
     ip_page.answer(ADDRESS + "\r\n")
@@ -197,6 +214,8 @@ def test_uninstaller_on_a_clean_machine_finds_nothing_and_succeeds(program):
     assert not any("Attempting second run" in m or "reg.exe" in m for m in result.messages)
     if program.is_wine:
         assert scheduler.commands() == [f'/delete /f /tn "{TASK}"', '/delete /f /tn "Addrwatch"']
+        # The check-run guard is the check run's: removing the program neither takes nor makes it.
+        assert not (program.folder / "check-run.lock").exists()
     else:
         assert not scheduler.cron_entry.exists()
     assert not key_exists(program)

@@ -7,18 +7,20 @@ settings file beside it and prints the result; its first three messages are the 
 from __future__ import annotations
 
 import base64
+import os
 import shutil
 import socket
 import subprocess
+import threading
 from email import message_from_bytes
 from email.policy import default as default_policy
 
 import pytest
 
 from check_run_servers import email_settings, forget_address, stored_address
-from conftest import BUILD, WINE_RUN
+from conftest import BUILD, WINE_RUN, parse_messages
 from ip_page import ip_page  # noqa: F401
-from smtp_server import RawServer, SmtpServer, LoopbackCa, unused_port
+from smtp_server import FloodingServer, RawServer, SmtpServer, LoopbackCa, unused_port
 
 ADDRESS = "203.0.113.7"
 BODY = (b"New WAN IP Detected:  203.0.113.7\r\n\r\n"
@@ -32,6 +34,7 @@ CONNECT_FAILED = -2147220973
 CONNECTION_LOST = -2147220974
 RECIPIENTS_REJECTED = -2147220977
 LOGON_FAILED = -2147220969
+SEND_FAILED = -2147220975
 TIMED_OUT = -2147220968
 SECURE_CHANNEL_FAILED = -2147220967
 
@@ -247,6 +250,40 @@ def test_silent_server_ends_at_the_timeout(probe, servers):
     assert server.accepted == 1
 
 
+def run_measured(program):
+    """Runs the program once; its stdout, its messages and its own peak memory in KiB."""
+    out, err = (program.folder / "stdout", program.folder / "stderr")
+    with out.open("wb") as stdout, err.open("wb") as stderr:
+        child = subprocess.Popen(program.command([ADDRESS]), cwd=program.folder,
+                                 env=program.environment(), stdout=stdout, stderr=stderr)
+    killer = threading.Timer(120, child.kill)
+    killer.start()
+    _, status, usage = os.wait4(child.pid, 0)
+    killer.cancel()
+    child.returncode = os.waitstatus_to_exitcode(status)
+    assert child.returncode == 0
+    return (out.read_text().strip(),
+            parse_messages(program.target, err.read_bytes().decode("latin-1")), usage.ru_maxrss)
+
+
+def test_a_60_mb_reply_fails_the_send_at_its_bound_in_little_memory(probe, servers):
+    if probe.program.is_wine:
+        pytest.skip("the peak memory of one process is read natively")
+    # The program's own size first: a server that hangs up after its greeting.
+    probe.settings(servers(RawServer, b"220 mail.test ESMTP\r\n").port)
+    _, _, baseline = run_measured(probe.program)
+
+    server = servers(FloodingServer, lines=999, line_size=60 * 1024)
+    probe.settings(server.port)
+    stdout, messages, peak = run_measured(probe.program)
+    assert stdout == "False"
+    assert messages[3:] == [TRAP, f"\t\t- VB Error: {SEND_FAILED} The server's reply is longer "
+                                  "than 64 KiB, the most it may be."]
+    assert server.ehlo
+    assert server.sent < 999 * 60 * 1024 // 4  # it stopped reading; the rest was never taken
+    assert peak < baseline + 16 * 1024  # KiB: far below the 60 MB on offer
+
+
 def test_unreachable_server_gives_one_pair_of_lines(probe):
     probe.settings(unused_port(), SMTPServer="127.0.0.1")
     assert_failure(probe.send(), CONNECT_FAILED, "The transport failed to connect to the server.")
@@ -303,6 +340,32 @@ def test_an_address_matches_only_an_address_san(probe, servers, address_certific
         assert server.recorder.messages == []
 
 
+@pytest.fixture(scope="session")
+def name_certificates(test_ca):
+    """For the server localhost: named only in the subject's CN, and a null-prefix SAN."""
+    null_prefix = "localhost\0.attacker.test".encode()
+    san = bytes([0x30, len(null_prefix) + 2, 0x82, len(null_prefix)]) + null_prefix
+    return {"CN only": test_ca.server_certificate("cn-localhost", [], common_name="localhost"),
+            "null-prefix SAN": test_ca.server_certificate(
+                "null-prefix", [], common_name="localhost", san_der=san)}
+
+
+@pytest.mark.parametrize("which, accepted", [("CN only", True), ("null-prefix SAN", False)])
+def test_a_name_is_matched_alike_on_every_target(probe, servers, name_certificates, which,
+                                                 accepted):
+    server = servers(SmtpServer, certificate=name_certificates[which])
+    probe.settings(server.port, UseSSL="1")
+    result = probe.send()
+    if accepted:
+        assert result.sent is True and result.log == []
+        assert len(server.recorder.messages) == 1
+    else:
+        assert_failure(result, SECURE_CHANNEL_FAILED,
+                       "The secure connection to the server failed: "
+                       "the server's certificate was not accepted")
+        assert server.recorder.messages == []
+
+
 # --- STARTTLS -----------------------------------------------------------------------------------
 
 def starttls_settings(probe, port, **keys):
@@ -337,6 +400,17 @@ def test_without_starttls_only_ehlo_and_quit_reach_the_server(probe, servers, se
                    f"The secure connection to the server failed: {why}")
     assert server.recorder.commands() == expected
     assert server.recorder.auth_attempts == [] and server.recorder.messages == []
+
+
+def test_any_starttls_value_but_0_sends_nothing_in_plain_text(probe, servers):
+    server = servers(SmtpServer, credentials=(USER, PASSWORD))
+    probe.settings(server.port, StartTLS="2", SMTPAuth="1", SMTPUserName=USER,
+                   SMTPPassword=stored_password(PASSWORD))
+    assert_failure(probe.send(), SECURE_CHANNEL_FAILED,
+                   "The secure connection to the server failed: the server does not offer STARTTLS")
+    assert server.recorder.commands() == ["EHLO", "QUIT"]
+    assert server.recorder.auth_attempts == [] and server.recorder.messages == []
+    assert b"New WAN IP" not in server.recorder.wire
 
 
 def test_a_reply_ahead_of_the_handshake_is_refused(probe, servers):

@@ -1,7 +1,8 @@
 // Any server output, cut into reads anywhere: every reply the parser completes is an SMTP reply
 // (three digits, first digit 2 to 5, the same code on every line) whose lines give back exactly
 // the bytes it consumed; the bytes not yet taken are kept; it stops only at a line that really is
-// not SMTP (or past its bounds); and where the reads are cut never changes what it reports.
+// not SMTP, past its line count, or at a reply past its byte bound; and where the reads are cut
+// never changes what it reports.
 #include "fuzz_input.h"
 #include "invariant.h"
 #include "mail/smtp_client.h"
@@ -18,7 +19,7 @@ using fuzzing::Check;
 
 namespace {
 
-constexpr std::size_t kMaxLineWithoutEnd = 64 * 1024;
+constexpr std::size_t kMaxReplyBytes = 64 * 1024;
 constexpr std::size_t kMaxLines = 1000;
 
 struct Run {
@@ -39,7 +40,7 @@ Run Parse(const std::vector<std::string_view>& pieces) {
             run.replies.push_back(parser.Take());
             run.end = parser.Feed({});
         }
-        if (run.end == State::Malformed) {
+        if (run.end == State::Malformed || run.end == State::TooLong) {
             break;
         }
         Check(parser.Pending().find('\n') == std::string_view::npos,
@@ -88,15 +89,15 @@ void CheckReply(const SmtpReply& r) {
     }
 }
 
-// Why the parser may stop: the next line is not a reply line of the reply under way, a line
-// never ends, or the reply grew past its line bound.
+// Why the parser may refuse a reply: the next line is not a reply line of the reply under way,
+// or the reply grew past its line bound.
 bool MalformedForAReason(const Run& run) {
     if (run.partial.lines.size() > kMaxLines) {
         return true;
     }
     const std::size_t lf = run.pending.find('\n');
     if (lf == std::string::npos) {
-        return run.pending.size() > kMaxLineWithoutEnd;
+        return false;
     }
     std::string line = run.pending.substr(0, lf);
     if (!line.empty() && line.back() == '\r') {
@@ -107,6 +108,13 @@ bool MalformedForAReason(const Run& run) {
         return true;
     }
     return !run.partial.lines.empty() && std::stoi(line.substr(0, 3)) != run.partial.code;
+}
+
+// Too long: the unfinished reply's lines and the next line (whole, or as far as it came) exceed
+// the bound, and not before.
+bool TooLongForAReason(const Run& run, std::size_t partialBytes) {
+    const std::size_t lf = run.pending.find('\n');
+    return partialBytes + (lf == std::string::npos ? run.pending.size() : lf + 1) > kMaxReplyBytes;
 }
 
 bool SameReplies(const std::vector<SmtpReply>& a, const std::vector<SmtpReply>& b) {
@@ -132,31 +140,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t pos = 0;
     for (const SmtpReply& r : run.replies) {
         CheckReply(r);
+        const std::size_t start = pos;
         for (std::size_t i = 0; i < r.lines.size(); ++i) {
             Check(ConsumeLine(input.stream, pos, r.code, r.lines[i], i + 1 == r.lines.size()),
                   "a reply's lines are the bytes it consumed");
         }
+        Check(pos - start <= kMaxReplyBytes, "a complete reply is within the bound");
     }
+    const std::size_t partialStart = pos;
     for (const std::string& line : run.partial.lines) {
         Check(ConsumeLine(input.stream, pos, run.partial.code, line, false),
               "an unfinished reply's lines are the bytes it consumed");
     }
+    const std::size_t partialBytes = pos - partialStart;
     Check(pos <= run.fed && input.stream.substr(pos, run.fed - pos) == run.pending,
           "the bytes not yet taken are kept");
     if (run.end == State::Malformed) {
         Check(MalformedForAReason(run), "the parser refuses only what is not SMTP");
     }
-
-    // Cut differently (all in one read), the same replies and the same end. Past the line bound
-    // the cut matters by design: a line refused as endless in small reads may end in a big one.
-    if (input.stream.size() <= kMaxLineWithoutEnd) {
-        const Run whole = Parse({input.stream});
-        Check(SameReplies(run.replies, whole.replies) && run.end == whole.end &&
-                  run.partial.lines == whole.partial.lines,
-              "where the reads are cut changes nothing");
-        Check(run.end == State::Malformed ? whole.pending.rfind(run.pending, 0) == 0
-                                          : whole.pending == run.pending,
-              "where the reads are cut leaves the same bytes held");
+    if (run.end == State::TooLong) {
+        Check(TooLongForAReason(run, partialBytes), "the parser stops only past the bound");
+    } else if (run.end == State::NeedMore) {
+        Check(!TooLongForAReason(run, partialBytes), "the parser stops at a reply past its bound");
     }
+
+    // Cut differently (all in one read), the same replies and the same end: the bound is on
+    // the reply's bytes, wherever the reads end.
+    const Run whole = Parse({input.stream});
+    Check(SameReplies(run.replies, whole.replies) && run.end == whole.end &&
+              run.partial.lines == whole.partial.lines,
+          "where the reads are cut changes nothing");
+    Check(run.end == State::Malformed || run.end == State::TooLong
+              ? whole.pending.rfind(run.pending, 0) == 0
+              : whole.pending == run.pending,
+          "where the reads are cut leaves the same bytes held");
     return 0;
 }

@@ -111,7 +111,7 @@ std::vector<Reply> Replies(std::string_view stream) {
     SmtpReplyParser parser;
     for (std::size_t i = 0; i < stream.size(); ++i) {
         auto s = parser.Feed(stream.substr(i, 1));
-        if (s == SmtpReplyParser::State::Malformed) {
+        if (s == SmtpReplyParser::State::Malformed || s == SmtpReplyParser::State::TooLong) {
             break;
         }
         if (s == SmtpReplyParser::State::Complete) {

@@ -1,6 +1,11 @@
 """The real Windows setup program under 64-bit Wine, in a Wine prefix of its own: a silent
 deployment with a prepared settings file beside it, the silent uninstall that Apps & Features
-registers, and upgrades that keep or replace the installed settings file.
+registers, upgrades that keep or replace the installed settings file, an interactive setup that
+finds a settings file beside it, the website shortcut's schemes, a folder that is somebody
+else's, and an upgrade while a check run is in progress.
+
+Wine keeps no file access rules, so the folder's and the settings file's DACLs are not seen here;
+what is seen is which files the setup writes, where, and how it ends.
 
 The scheduler is a recorder named schtasks.exe put into the target folder before the setup runs
 (the program finds its own folder first); the check run meets a loopback page and SMTP sink.
@@ -14,24 +19,29 @@ import os
 import re
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
 
 from packages import ADDRESS, BUILD, ROOT, TASK, package, product_version
 
-from check_run_servers import smtp_sink, stored_address  # noqa: F401  (fixtures)
-from conftest import ini_bytes
+from check_run_servers import (email_settings, forget_address, smtp_sink,  # noqa: F401
+                               stored_address, wait_until)
+from conftest import ini_bytes, parse_messages
 from ip_page import ip_page  # noqa: F401
+from stalling_smtp import StallingSmtp
 from window_support import xvfb  # noqa: F401
 
 VERSION = product_version(BUILD / "win64")
 SETUP = f"addrwatch-{VERSION}-setup.exe"
 RECORDER = BUILD / "win64" / "tests" / "schtasks_recorder.exe"
+SETUP_DRIVER = BUILD / "win64" / "tests" / "setup_driver.exe"
 WINE_RUN = ROOT / "scripts" / "wine-run"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Addrwatch"
 MENU = "ProgramData/Microsoft/Windows/Start Menu/Programs/Addrwatch"
 PROGRAM_FILES = ("addrwatch.exe", "applogo.ico", "addrwatch.ini", "uninstall.exe")
+GUARD = "check-run.lock"
 SETUP_TIMEOUT = 180
 
 
@@ -46,11 +56,16 @@ class Wine:
         self.env.pop("ADDRWATCH_UNATTENDED", None)
         self.run("cmd", "/c", "exit")
 
-    def run(self, *args: str, timeout: float = SETUP_TIMEOUT) -> subprocess.CompletedProcess:
-        result = subprocess.run([str(WINE_RUN), *args], env=self.env, capture_output=True,
-                                timeout=timeout)
+    def run(self, *args: str, timeout: float = SETUP_TIMEOUT,
+            env: dict[str, str] | None = None) -> subprocess.CompletedProcess:
+        result = subprocess.run([str(WINE_RUN), *args], env=dict(self.env, **(env or {})),
+                                capture_output=True, timeout=timeout)
         self.settle()
         return result
+
+    def start(self, *args: str, env: dict[str, str] | None = None) -> subprocess.Popen:
+        return subprocess.Popen([str(WINE_RUN), *args], env=dict(self.env, **(env or {})),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def settle(self) -> None:
         """Waits for every process of the prefix: an NSIS uninstaller runs on as a copy."""
@@ -89,13 +104,16 @@ def wine(tmp_path_factory, xvfb) -> Wine:
     subprocess.run([wineserver, "-k"], env=w.env, timeout=60)
 
 
-def run_setup(wine: Wine, setup: Path, *args: str) -> None:
-    """Runs the setup silently from where it lies (where a prepared addrwatch.ini is found)."""
+def run_setup(wine: Wine, setup: Path, *args: str, status: int = 0) -> list[str]:
+    """Runs the setup silently from where it lies (where a prepared addrwatch.ini is found);
+    returns the diagnostic messages of the setup and the program it runs."""
     try:
-        result = wine.run(str(setup), "/S", *args)
+        result = wine.run(str(setup), "/S", *args, env={"WINEDEBUG": "-all,+debugstr"})
     except subprocess.TimeoutExpired:
         pytest.fail(f"the silent setup still waits after {SETUP_TIMEOUT} s (for a window?)")
-    assert result.returncode == 0, result.stderr.decode("latin-1")[-2000:]
+    stderr = result.stderr.decode("latin-1")
+    assert result.returncode == status, stderr[-2000:]
+    return parse_messages("win64", stderr)
 
 
 def uninstall_silently(wine: Wine) -> None:
@@ -126,7 +144,9 @@ def test_silent_deployment_and_silent_uninstall(wine, tmp_path, ip_page, smtp_si
     ip_page.answer(ADDRESS + "\r\n")
     wine.run("reg", "delete", r"HKLM\Software\Quillfen\Addrwatch", "/f", timeout=60)
     target = wine.path(r"C:\Program Files\Addrwatch")
-    target.mkdir(parents=True, exist_ok=True)
+    # The recorder joins a plain installation (with no settings it does nothing): a folder that
+    # holds files but no installation is refused.
+    run_setup(wine, copy_setup(tmp_path / "plain"))
     shutil.copy2(RECORDER, target / "schtasks.exe")
     setup = copy_setup(tmp_path / "share")
     settings = ini_bytes({
@@ -175,6 +195,7 @@ def test_silent_deployment_and_silent_uninstall(wine, tmp_path, ip_page, smtp_si
         "NoRepair": "0x1",
     }
     assert int(entry["EstimatedSize"], 16) > 0
+    assert (target / GUARD).exists()
 
     before = len(recorded(target))
     uninstall_silently(wine)
@@ -186,7 +207,8 @@ def test_silent_deployment_and_silent_uninstall(wine, tmp_path, ip_page, smtp_si
     assert wine.registry(UNINSTALL_KEY) is None
     assert stored_address(wine) is None
     assert recorded(target)[before:] == [f'/delete /f /tn "{TASK}"', '/delete /f /tn "Addrwatch"']
-    # The recorder (and its log) are the user's files: they and so the folder stay.
+    # The guard file goes with the program. The recorder (and its log) are the user's files:
+    # they and so the folder stay.
     assert sorted(p.name for p in target.iterdir()) == ["schtasks.exe", "schtasks.log"]
     assert len(smtp_sink.mails) == 1
 
@@ -245,3 +267,134 @@ def test_upgrades_keep_the_installed_settings_unless_new_ones_come(wine, tmp_pat
     uninstall_silently(wine)
     assert not target.exists(), "with nothing of the user's in it, the folder goes"
     assert wine.registry(UNINSTALL_KEY) is None
+
+
+WEBSITES = [
+    # WebsiteURL, the shortcut's URL (None: no shortcut, and the log says why), in turn over one
+    # installation: a refused value also takes away the shortcut an earlier one made.
+    ("file://C:/Windows/System32/calc.exe", None),
+    ("HTTPS://example.test/a", "HTTPS://example.test/a"),
+    ("JavaScript://%0Aalert(1)", None),
+    ("://example.test", None),
+    ("example.test:8080/b", "http://example.test:8080/b"),  # no scheme: http:// as before
+]
+
+
+def test_the_website_shortcut_opens_only_a_web_page(wine, tmp_path):
+    target_dos = r"C:\AddrwatchWeb"
+    website = wine.prefix / "drive_c" / MENU / "Addrwatch Website.url"
+    setup = copy_setup(tmp_path / "share")
+    for value, url in WEBSITES:
+        (setup.parent / "addrwatch.ini").write_bytes(ini_bytes({"General": {
+            "RunAfterInstall": "0", "WebsiteShortcut": "1", "WebsiteURL": value}}))
+        messages = run_setup(wine, setup, "/D=" + target_dos)
+        left_out = [m for m in messages if m.startswith("Website shortcut left out")]
+        if url is None:
+            assert not website.exists(), value
+            assert left_out == ["Website shortcut left out: WebsiteURL is not an http or https "
+                                f"address: {value}"], messages
+        else:
+            assert f"URL={url}" in website.read_text("latin-1").splitlines(), value
+            assert left_out == [], value
+    uninstall_silently(wine)
+
+
+def test_a_folder_that_holds_other_files_is_refused(wine, tmp_path):
+    folder_dos = r"C:\users\Public\Documents\Mine"
+    folder = wine.path(folder_dos)
+    folder.mkdir(parents=True)
+    (folder / "notes.txt").write_bytes(b"mine\r\n")
+    setup = copy_setup(tmp_path / "share")
+    (setup.parent / "addrwatch.ini").write_bytes(ini_bytes({"General": {"RunAfterInstall": "0"}}))
+
+    messages = run_setup(wine, setup, "/D=" + folder_dos, status=2)
+
+    assert any(folder_dos in m and "is not empty and holds no Addrwatch installation" in m
+               for m in messages), messages
+    assert sorted(p.name for p in folder.iterdir()) == ["notes.txt"]
+    assert (folder / "notes.txt").read_bytes() == b"mine\r\n"
+    assert menu_entries(wine) == set()
+    assert wine.registry(UNINSTALL_KEY) is None
+
+
+@pytest.mark.parametrize("tick", [False, True], ids=["left-unticked", "ticked"])
+def test_an_interactive_setup_takes_settings_beside_it_only_when_asked(wine, tmp_path, tick):
+    target_dos = r"C:\AddrwatchAsked"
+    target = wine.path(target_dos)
+    setup = copy_setup(tmp_path / "downloads")
+    planted = ini_bytes({"General": {"RunAfterInstall": "0", "WebsiteShortcut": "0"},
+                         "EmailConfig": dict(email_settings(25), ToEmail="someone@example.test")})
+    (setup.parent / "addrwatch.ini").write_bytes(planted)
+
+    # The hook's window stays shut (nobody here would close it); the pages are the setup's own.
+    env = {"ADDRWATCH_UNATTENDED": "1"}
+    run = wine.start(str(setup), "/D=" + target_dos, env=env)
+    driver = wine.run(str(SETUP_DRIVER), "Addrwatch Setup",
+                      *(["tick:Use these settings"] if tick else []), env=env)
+    run.communicate(timeout=SETUP_TIMEOUT)
+    shown = driver.stdout.decode("utf-8", "replace").splitlines()
+
+    assert driver.returncode == 0, shown
+    assert run.returncode == 0
+    # The page names the file, and its box starts unticked.
+    assert any(line.startswith("text=") and line.endswith(
+        "\\" + setup.parent.name + "\\addrwatch.ini") for line in shown), shown
+    assert "check=Use these settings|0" in shown
+    assert (target / "addrwatch.exe").is_file()
+    if tick:
+        assert (target / "addrwatch.ini").read_bytes() == planted
+    else:
+        assert not (target / "addrwatch.ini").exists()
+    uninstall_silently(wine)
+    assert not target.exists()
+
+
+def test_an_upgrade_during_a_check_run_never_leaves_the_old_program_reported_as_done(
+        wine, tmp_path, ip_page):
+    """The run holds at the mail server's reply to the data. A program that guards its runs with
+    the guard file makes the setup wait and then replace it; one that does not (a named mutex)
+    keeps addrwatch.exe in use, and the setup fails. Either is right: only success with the old
+    program in place is not."""
+    target_dos = r"C:\AddrwatchBusy"
+    target = wine.path(target_dos)
+    smtp = StallingSmtp()
+    try:
+        setup = copy_setup(tmp_path / "first")
+        (setup.parent / "addrwatch.ini").write_bytes(ini_bytes({
+            "General": {"RunAfterInstall": "0", "WhatIsMyIP": ip_page.url},
+            "EmailConfig": email_settings(smtp.port)}))
+        run_setup(wine, setup, "/D=" + target_dos)
+        new = (target / "addrwatch.exe").read_bytes()
+        old = new + b"an older build"  # still runs: the overlay is not loaded
+        (target / "addrwatch.exe").write_bytes(old)
+
+        forget_address(wine)
+        ip_page.answer(ADDRESS + "\r\n")
+        smtp.stall = "data_end"
+        check = wine.start(target_dos + r"\addrwatch.exe")
+        assert wait_until(smtp.stalled.is_set, 90), "the check run did not reach the mail server"
+
+        upgrade = wine.start(str(copy_setup(tmp_path / "upgrade")), "/S",
+                             env={"WINEDEBUG": "-all,+debugstr"})
+        time.sleep(10)  # the setup meets the run in progress
+        smtp.release()
+        _, upgrade_log = upgrade.communicate(timeout=SETUP_TIMEOUT)
+        check.communicate(timeout=120)
+        wine.settle()
+
+        assert check.returncode == 0
+        assert len(smtp.mails) == 1
+        installed = (target / "addrwatch.exe").read_bytes()
+        if upgrade.returncode == 0:
+            assert installed == new, "the setup reported success with the old program in place"
+        else:
+            assert upgrade.returncode == 2
+            messages = parse_messages("win64", upgrade_log.decode("latin-1"))
+            assert any("could not all be replaced" in m for m in messages), messages
+            # With the run over, the setup again replaces it.
+            run_setup(wine, copy_setup(tmp_path / "again"))
+            assert (target / "addrwatch.exe").read_bytes() == new
+    finally:
+        smtp.close()
+    uninstall_silently(wine)
+    assert not target.exists(), "the guard file goes with the program"

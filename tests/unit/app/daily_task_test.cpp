@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -31,19 +33,40 @@ TEST(DailyTask, CreateLines) {
         {"07:30:00", "C:\\Program Files\\Quillfen\\addrwatch.exe", true,
          "/create /ru system /sc DAILY /st 07:30:00 /rl highest /f /tn \"Quillfen - Addrwatch\" "
          "/tr \"\\\"C:\\Program Files\\Quillfen\\addrwatch.exe\\\""},
-        // Not a time, or nothing at all: handed on unchanged for the scheduler to refuse.
-        {"half past ten", "C:\\A\\addrwatch.exe", false,
-         "/create /ru system /sc DAILY /st half past ten /tn \"Quillfen - Addrwatch\" "
-         "/tr \"\\\"C:\\A\\addrwatch.exe\\\""},
-        {"", "C:\\A\\addrwatch.exe", true,
-         "/create /ru system /sc DAILY /st  /rl highest /f /tn \"Quillfen - Addrwatch\" "
-         "/tr \"\\\"C:\\A\\addrwatch.exe\\\""},
     };
     for (const auto& c : cases) {
-        const std::string line = CreateTaskParameters(c.time, TaskName, c.path, c.vista);
+        const std::string line =
+            CreateTaskParameters(c.time, TaskName, c.path, c.vista).value_or("");
         EXPECT_EQ(line, c.expected);
         // The action's opening quote is never closed.
         EXPECT_EQ(std::count(line.begin(), line.end(), '"'), 5) << line;
+    }
+}
+
+// One rule for every scheduler: whatever it refuses never reaches a command line or an entry.
+TEST(DailyTask, SchedulerTimeRule) {
+    struct Case {
+        const char* time;
+        std::optional<std::pair<int, int>> expected;
+    };
+    const Case cases[] = {
+        {"10:00:00", {{10, 0}}},     {"07:30", {{7, 30}}},
+        {"23:59:59", {{23, 59}}},    {"00:00", {{0, 0}}},
+        {"24:00", std::nullopt},     {"07:60", std::nullopt},
+        {"07:30:60", std::nullopt},  {"7:30", std::nullopt},
+        {"07:30:0", std::nullopt},   {" 07:30", std::nullopt},
+        {"07:30:00 ", std::nullopt}, {"10:00 /ru x /sd y", std::nullopt},
+        {"07-30", std::nullopt},     {"+7:30", std::nullopt},
+        {"soon", std::nullopt},      {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = ParseSchedulerTime(c.time);
+        EXPECT_EQ(parsed ? std::optional(std::pair(parsed->hour, parsed->minute)) : std::nullopt,
+                  c.expected)
+            << c.time;
+        EXPECT_EQ(CreateTaskParameters(c.time, TaskName, "C:\\A\\addrwatch.exe", true).has_value(),
+                  c.expected.has_value())
+            << c.time;
     }
 }
 
@@ -70,16 +93,8 @@ TEST(CronEntry, Text) {
         {"10:00", "/opt/my apps/addrwatch", "0 10 * * * root '/opt/my apps/addrwatch'\n"},
         {"10:00", "/opt/it's/addrwatch", "0 10 * * * root '/opt/it'\\''s/addrwatch'\n"},
         {"10:00", "/opt/100%/a$b", "0 10 * * * root '/opt/100\\%/a$b'\n"},
-        // Not a scheduler time.
+        // Not a scheduler time (the rule itself is tested above).
         {"24:00", exe, std::nullopt},
-        {"07:60", exe, std::nullopt},
-        {"07:30:60", exe, std::nullopt},
-        {"7:30", exe, std::nullopt},
-        {"07:30:0", exe, std::nullopt},
-        {" 07:30", exe, std::nullopt},
-        {"07:30:00 ", exe, std::nullopt},
-        {"07-30", exe, std::nullopt},
-        {"soon", exe, std::nullopt},
         {"", exe, std::nullopt},
         // A path that cannot be one line of the file.
         {"10:00", "", std::nullopt},

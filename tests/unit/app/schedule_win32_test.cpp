@@ -5,6 +5,7 @@
 
 #include "common/app_exe_path.h"
 #include "settings/app_settings.h"
+#include "support/debug_capture.h"
 #include "support/recorder.h"
 #include "support/temp_folder.h"
 
@@ -41,25 +42,48 @@ protected:
     std::string schtasks_;
 };
 
-TEST_F(SchtasksTest, CreateDailyTaskDeletesThenCreatesAtTaskTime) {
-    settings_.Write("addrwatch.ini", "[General]\r\nCreateTask=0\r\nTaskTime=07:30:00\r\n");
-    CreateDailyTask();
-    EXPECT_EQ(Recorded(), (std::vector<std::string>{"/delete /f /tn \"Quillfen - Addrwatch\"",
-                                                    CreateLine("07:30:00")}));
+// A TaskTime the scheduler rule refuses still deletes the old task, creates none and says so
+// once; a valid one gives the command lines as they always were.
+TEST_F(SchtasksTest, CreateDailyTaskFollowsTaskTime) {
+    const std::string deleteLine = "/delete /f /tn \"Quillfen - Addrwatch\"";
+    const std::string refused = "\tTaskTime is not a time of day (hh:mm:ss): ";
+    struct Case {
+        const char* taskTime;
+        std::vector<std::string> commands;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"07:30:00", {deleteLine, CreateLine("07:30:00")}, {}},
+        {"07:30", {deleteLine, CreateLine("07:30")}, {}},
+        {"", {deleteLine, CreateLine("10:00:00")}, {}},
+        {"10:00 /ru x /sd y", {deleteLine}, {refused + "10:00 /ru x /sd y"}},
+        {"24:00", {deleteLine}, {refused + "24:00"}},
+        {"9:00", {deleteLine}, {refused + "9:00"}},
+    };
+    for (const auto& c : cases) {
+        settings_.Write("addrwatch.ini", std::string("[General]\r\nCreateTask=0\r\nTaskTime=") +
+                                             c.taskTime + "\r\n");
+        fs::remove(testing_support::RecorderLog(schtasks_));
+        testing_support::DebugCapture capture;
+        CreateDailyTask();
+        EXPECT_EQ(Recorded(), c.commands) << c.taskTime;
+        std::vector<std::string> timeMessages;
+        for (const std::string& m : capture.Messages()) {
+            if (m.find("TaskTime") != std::string::npos) {
+                timeMessages.push_back(m);
+            }
+        }
+        EXPECT_EQ(timeMessages, c.messages) << c.taskTime;
+    }
 }
 
-TEST_F(SchtasksTest, CreateDailyTaskDefaultsToTenOClock) {
-    settings_.Write("addrwatch.ini", "[General]\r\nTaskTime=\r\n");
-    CreateDailyTask();
-    EXPECT_EQ(Recorded(), (std::vector<std::string>{"/delete /f /tn \"Quillfen - Addrwatch\"",
-                                                    CreateLine("10:00:00")}));
-}
-
+// The window hands its box's text on as typed: an empty box is no time, not the default.
 TEST_F(SchtasksTest, ScheduleEntryCommandsForTheWindowAndTheUninstaller) {
     DeleteScheduleEntry("Addrwatch");
     CreateScheduleEntry("");
+    CreateScheduleEntry("06:15:00");
     EXPECT_EQ(Recorded(),
-              (std::vector<std::string>{"/delete /f /tn \"Addrwatch\"", CreateLine("")}));
+              (std::vector<std::string>{"/delete /f /tn \"Addrwatch\"", CreateLine("06:15:00")}));
 }
 
 } // namespace

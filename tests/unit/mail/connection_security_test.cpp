@@ -1,4 +1,4 @@
-// The connection-security rule: UseSSL x StartTLS x port.
+// The connection-security rule: the StartTLS value, then UseSSL x StartTLS x port.
 #include "mail/connection_security.h"
 
 #include <gtest/gtest.h>
@@ -38,5 +38,46 @@ TEST(ConnectionSecurity, UseSslTimesStartTlsTimesPort) {
     for (const Case& c : cases) {
         EXPECT_EQ(ChooseConnectionSecurity(c.useSsl, c.startTls, c.port), c.expected)
             << c.useSsl << " " << (c.startTls ? int(*c.startTls) : -1) << " '" << c.port << "'";
+    }
+}
+
+TEST(ConnectionSecurity, StartTlsIsOffOnlyForTheNumberZero) {
+    const std::optional<bool> missing;
+    struct Case {
+        const char* value;
+        std::optional<bool> startTls;
+    } cases[] = {
+        {"", missing},
+        // Zero, however the number is written.
+        {"0", false},
+        {"00", false},
+        {" 0 ", false},
+        {"-0", false},
+        {"+0", false},
+        {"0.0", false},
+        {".0", false},
+        {"&H0", false},
+        {"&o00", false},
+        // Any other number, including one that merely rounds to zero.
+        {"1", true},
+        {"2", true},
+        {"-1", true},
+        {"0.4", true},
+        {"1e-9", true},
+        {"0e5", true},
+        {"99999", true},
+        {"&H10", true},
+        // Words and broken numbers: the fail-safe side.
+        {"yes", true},
+        {"no", true},
+        {"off", true},
+        {"false", true},
+        {"0x0", true},
+        {"0 0", true},
+        {"0,0", true},
+        {"&H", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StartTlsSetting(c.value), c.startTls) << "'" << c.value << "'";
     }
 }

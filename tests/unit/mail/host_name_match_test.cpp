@@ -90,3 +90,30 @@ TEST(HostNameMatch, TheRuleOfEveryBackend) {
             << c.host << " / " << (c.names.dnsNames.empty() ? "" : c.names.dnsNames.front());
     }
 }
+
+// Names as a system decoder hands them over: one NUL at the end may be the decoder's terminator;
+// any other NUL is in the certificate, and such a name is for no host.
+TEST(HostNameMatch, ANulInADecodedNameIsDroppedOnlyAtTheEnd) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string decoded;
+        bool matches; // as the common name of a certificate without dNSName, for "localhost"
+    } cases[] = {
+        {"localhost", true},
+        {"localhost\0"s, true},
+        {"localhost\0\0"s, false},
+        {"localhost\0.attacker.test"s, false},
+        {"localhost\0.attacker.test\0"s, false},
+        {"\0localhost"s, false},
+        {"local\0host"s, false},
+        {"\0"s, false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        const std::string name = DecodedName(c.decoded);
+        EXPECT_EQ(CertificateMatchesHost({{}, {}, {name}}, "localhost"), c.matches)
+            << testing::PrintToString(c.decoded);
+        EXPECT_EQ(CertificateMatchesHost({{name}, {}, {}}, "localhost"), c.matches)
+            << testing::PrintToString(c.decoded);
+    }
+}

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <string>
+#include <vector>
 
 using namespace modSendEmail;
 using testing_support::ScriptedTransport;
@@ -77,8 +79,46 @@ TEST(SmtpReplyParser, SingleMultiLineSplitAndMalformed) {
         SmtpReplyParser q;
         EXPECT_EQ(q.Feed(bad), SmtpReplyParser::State::Malformed) << bad;
     }
-    SmtpReplyParser endless;
-    EXPECT_EQ(endless.Feed(std::string(70000, 'a')), SmtpReplyParser::State::Malformed);
+}
+
+// A reply of code 250 that takes exactly bytes on the wire, in lines of at most 1000.
+std::string ReplyOfSize(std::size_t bytes) {
+    std::string r;
+    while (bytes - r.size() > 1000) {
+        r += "250-" + std::string(994, 'x') + "\r\n";
+    }
+    return r + "250 " + std::string(bytes - r.size() - 6, 'y') + "\r\n";
+}
+
+TEST(SmtpReplyParser, AReplyIsBoundAsAWhole) {
+    using State = SmtpReplyParser::State;
+    const std::string atBound = ReplyOfSize(kMaxReplyBytes);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        State state;
+    } cases[] = {
+        {"at the bound", atBound, State::Complete},
+        {"a byte past it", ReplyOfSize(kMaxReplyBytes + 1), State::TooLong},
+        {"the next reply does not count", atBound + "250 next\r\n", State::Complete},
+        {"a line without end, at the bound", "250 " + std::string(kMaxReplyBytes - 4, 'z'),
+         State::NeedMore},
+        {"a line without end, past it", "250 " + std::string(kMaxReplyBytes - 3, 'z'),
+         State::TooLong},
+        {"past it in its last line", atBound.substr(0, atBound.size() - 2) + "z\r\n",
+         State::TooLong},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t piece : {std::size_t{4096}, c.bytes.size()}) {
+            SmtpReplyParser p;
+            State state = State::NeedMore;
+            for (std::size_t at = 0; at < c.bytes.size() && state == State::NeedMore; at += piece) {
+                state = p.Feed(std::string_view(c.bytes).substr(at, piece));
+            }
+            EXPECT_EQ(state, c.state) << c.name << " in pieces of " << piece;
+            EXPECT_LE(p.Pending().size(), kMaxReplyBytes + piece) << c.name;
+        }
+    }
 }
 
 // SMTP replies start with 2 to 5; a server sending anything else is not speaking SMTP, and a
@@ -212,6 +252,67 @@ TEST(SendSmtpMessage, FailuresCarryANumberAndTheServerText) {
         EXPECT_EQ(f->number, c.number) << c.name;
         EXPECT_EQ(f->description, c.description) << c.name;
         EXPECT_EQ(f->description.find("Secret"), std::string::npos);
+    }
+}
+
+// A server streaming an endless EHLO reply: the client stops reading at the bound and sends
+// nothing more.
+TEST(SendSmtpMessage, AReplyPastItsBoundEndsTheSendUnread) {
+    std::deque<std::string> script{kGreeting};
+    const std::string line = "250-" + std::string(60 * 1024, 'x') + "\r\n";
+    for (int i = 0; i < 100; ++i) {
+        script.push_back(line);
+    }
+    ScriptedTransport t(script);
+    const Failure f = SendSmtpMessage(Config(true), Message(), t);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_EQ(f->number, smtp_errors::kSendFailed);
+    EXPECT_EQ(f->description, "The server's reply is longer than 64 KiB, the most it may be.");
+    EXPECT_EQ(Commands(t.sent), std::vector<std::string>{"EHLO clientRSET"});
+    EXPECT_LE(t.served, std::string(kGreeting).size() + kMaxReplyBytes + 4096);
+}
+
+// Every reply comes well within its own wait; the session as a whole still ends at its limit,
+// and no deadline the transport is given lies past it.
+TEST(SendSmtpMessage, TheWholeSessionEndsWithinItsLimit) {
+    using std::chrono::seconds;
+    struct Case {
+        const char* name;
+        seconds step; // how long each reply takes
+        std::chrono::milliseconds limit;
+        const char* description; // of the failure; nullptr: delivered
+        seconds ended;           // when, after the start
+    } cases[] = {
+        // Greeting, EHLO, MAIL, two RCPT at 59 s each: the DATA reply would come at 354 s.
+        {"slow server", seconds(59), kSessionLimit,
+         "The server did not finish the session within 300 seconds.", seconds(300)},
+        // Delivered; the courtesy QUIT gets its 5 s only.
+        {"a longer limit", seconds(59), std::chrono::hours(1), nullptr, seconds(7 * 59 + 5)},
+        {"a wait past its own bound", seconds(61), kSessionLimit,
+         "The server did not answer in time.", seconds(60)},
+    };
+    for (const Case& c : cases) {
+        ScriptedTransport t({kGreeting, kOk, kOk, kOk, kOk, "354 go\r\n", kOk, "221 bye\r\n"});
+        t.step = c.step;
+        const Deadline start = t.now;
+        SmtpConfig config = Config(false);
+        config.sessionLimit = c.limit;
+        config.clock = [&t] { return t.now; };
+        bool accepted = false;
+        const Failure f = SendSmtpMessage(config, Message(), t, [&] { accepted = true; });
+        if (c.description == nullptr) {
+            EXPECT_FALSE(f.has_value()) << c.name;
+            EXPECT_TRUE(accepted) << c.name;
+        } else {
+            ASSERT_TRUE(f.has_value()) << c.name;
+            EXPECT_EQ(f->number, smtp_errors::kTimedOut) << c.name;
+            EXPECT_EQ(f->description, c.description) << c.name;
+            EXPECT_FALSE(accepted) << c.name;
+        }
+        EXPECT_EQ(t.now - start, c.ended) << c.name;
+        for (const Deadline d : t.deadlines) {
+            EXPECT_LE(d - start, c.limit) << c.name;
+        }
     }
 }
 

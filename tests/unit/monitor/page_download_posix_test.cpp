@@ -29,8 +29,13 @@ TEST(DownloadPageToFilePosix, ProxyFromTheEnvironmentIsUsedWithTheSameBounds) {
     const platform::DownloadBounds shortBounds{std::chrono::milliseconds(1500), 1024};
     LoopbackHttpServer proxy;
     const ProxyVariable variable("http://127.0.0.1:" + std::to_string(proxy.Port()));
-    // The page's host does not exist: only the proxy can answer.
-    const std::string page = "http://ipcheck.invalid/IPCheck.php";
+    // Nothing listens at the page's own address: only the proxy can answer. (A name from
+    // /etc/hosts: the connection rule resolves a proxied page's host, and tests ask no DNS.)
+    std::string page;
+    {
+        LoopbackHttpServer gone;
+        page = "http://localhost:" + std::to_string(gone.Port()) + "/IPCheck.php";
+    }
 
     proxy.RespondText("203.0.113.7\r\n");
     EXPECT_TRUE(platform::DownloadPageToFile(page, target, shortBounds).complete);
@@ -65,4 +70,26 @@ TEST(DownloadPageToFilePosix, RedirectToHttpsIsHandedToLibcurl) {
     EXPECT_FALSE(CommonModule::DoesFileExist(target));
     // libcurl goes on at the https address: the page itself is asked once.
     EXPECT_EQ(page.Requests(), 1);
+}
+
+TEST(DownloadPageToFilePosix, ThroughAProxyTheTargetsAddressesAreJudged) {
+    testing_support::TempFolder folder;
+    const std::string target = folder.File("WAN.IP");
+    const platform::DownloadBounds shortBounds{std::chrono::milliseconds(1500), 1024};
+    LoopbackHttpServer proxy;
+    const ProxyVariable variable("http://127.0.0.1:" + std::to_string(proxy.Port()));
+    // The proxy stands for a public page (an address only ever given to the proxy) that sends
+    // the run to this machine.
+    proxy.Respond(LoopbackHttpServer::Mode::Reply,
+                  "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:9/admin\r\n"
+                  "Content-Length: 0\r\nConnection: close\r\n\r\n");
+    const auto result =
+        platform::DownloadPageToFile("http://198.51.100.10/IPCheck.php", target, shortBounds);
+    EXPECT_FALSE(result.complete);
+    EXPECT_EQ(result.failure, platform::DownloadFailure::InsideAddress);
+    EXPECT_EQ(result.refused, "127.0.0.1");
+    EXPECT_EQ(platform::DescribeDownload(result),
+              "redirect from a public address refused: 127.0.0.1 is loopback");
+    EXPECT_EQ(proxy.Requests(), 1) << "the redirect's request never went out";
+    EXPECT_FALSE(CommonModule::DoesFileExist(target));
 }

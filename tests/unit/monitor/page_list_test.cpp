@@ -26,3 +26,27 @@ TEST(SplitPageList, PagesAreTheRunsBetweenBlanks) {
         EXPECT_EQ(SplitPageList(c.value), c.pages) << '"' << c.value;
     }
 }
+
+TEST(ReadPageList, AnEntryThatReachesTheReadLimitIsSetAside) {
+    using Pages = std::vector<std::string>;
+    struct Case {
+        const char* value;
+        Pages pages;
+        const char* cut;
+    } cases[] = {
+        // Limit 12 below.
+        {"http://a/ip", {"http://a/ip"}, ""},
+        {"http://a/ip ", {"http://a/ip"}, ""},
+        {"http://a/ipx", {}, "http://a/ipx"},
+        {"http://a/ httpx", {"http://a/"}, "httpx"},
+        {"http://a/ h\t", {"http://a/", "h"}, ""},
+        {"http://a/   ", {"http://a/"}, ""},
+        {"            ", {}, ""},
+        {"", {}, ""},
+    };
+    for (const auto& c : cases) {
+        const auto list = modGetExternalIP::ReadPageList(c.value, 12);
+        EXPECT_EQ(list.pages, c.pages) << '"' << c.value;
+        EXPECT_EQ(list.cut, c.cut) << '"' << c.value;
+    }
+}

@@ -145,8 +145,9 @@ TEST(LookupWanIP, FailedFetchesAreUnknownAndLeaveNoFile) {
 
 TEST(LookupWanIPPages, TheFirstUsablePageWinsAndLaterOnesAreNotAsked) {
     const std::string refused = RefusedUrl();
-    LoopbackHttpServer empty, html, v4, v6, failing, spare;
+    LoopbackHttpServer empty, html, v4, v6, failing, spare, inside;
     empty.RespondText("");
+    inside.RespondText("::ffff:10.0.0.1\r\n");
     failing.Respond(LoopbackHttpServer::Mode::Reply,
                     "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 13\r\n"
                     "Connection: close\r\n\r\n198.51.100.1\n");
@@ -178,6 +179,12 @@ TEST(LookupWanIPPages, TheFirstUsablePageWinsAndLaterOnesAreNotAsked) {
          "203.0.113.7",
          {"cannot connect", "not an address", "not an address"}},
         {AddressRule::IPv6, {v4.Url(), v6.Url(), spare.Url()}, "2001:db8::1", {"not an address"}},
+        // An address from inside the network is not the WAN side; without the rule it is taken.
+        {AddressRule::Any,
+         {inside.Url(), v4.Url(), spare.Url()},
+         "203.0.113.7",
+         {"not a WAN address: private 10.0.0.1"}},
+        {AddressRule::Off, {inside.Url(), spare.Url()}, "::ffff:10.0.0.1", {}},
         {AddressRule::IPv4,
          {v6.Url(), html.Url()},
          std::nullopt,
@@ -217,6 +224,11 @@ TEST(GetWanIP, WithTheRuleOnAFailedLookupGivesNothingAndOneMessage) {
     html.RespondText("<html>\r\n<body>Service busy</body>\r\n</html>");
     v6.RespondText("2001:DB8::1\r\n");
     const std::string pages = refused + " \t" + html.Url();
+    // The read keeps 254 characters: the second page's address is cut inside its query.
+    LoopbackHttpServer beyond;
+    beyond.RespondText("203.0.113.7\r\n");
+    const std::string longList = refused + " " + beyond.Url() + "?pad=" + std::string(300, 'p');
+    const std::string cutEntry = longList.substr(refused.size() + 1, 254 - refused.size() - 1);
     struct Case {
         std::string ini;
         std::optional<std::string> address;
@@ -230,6 +242,13 @@ TEST(GetWanIP, WithTheRuleOnAFailedLookupGivesNothingAndOneMessage) {
          std::nullopt,
          {"\tmodGetExternalIP\\GetWanIP: no check page gave an address, nothing changed: " +
           refused + " (cannot connect); " + html.Url() + " (not an address)"}},
+        {"WhatIsMyIP=" + longList + "\r\nValidateAddress=1",
+         std::nullopt,
+         {"\tmodGetExternalIP\\GetWanIP: WhatIsMyIP fills the 254 characters a setting is read "
+          "with, so its last entry may be cut; not asked: " +
+              cutEntry,
+          "\tmodGetExternalIP\\GetWanIP: no check page gave an address, nothing changed: " +
+              refused + " (cannot connect)"}},
         {"WhatIsMyIP=\" \"\r\nValidateAddress=4",
          std::nullopt,
          {"\tmodGetExternalIP\\GetWanIP: no check page gave an address, nothing changed: no "
@@ -241,6 +260,7 @@ TEST(GetWanIP, WithTheRuleOnAFailedLookupGivesNothingAndOneMessage) {
         EXPECT_EQ(GetWanIP(), c.address) << c.ini;
         EXPECT_EQ(capture.Messages(), c.messages) << c.ini;
     }
+    EXPECT_EQ(beyond.Requests(), 0) << "the cut address is not asked";
 }
 
 TEST(DownloadPageToFile, BoundsAndRedirectsFailWithoutAFile) {
