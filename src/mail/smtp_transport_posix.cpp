@@ -5,13 +5,12 @@
 // bounded by the caller's deadline.
 #include "mail/smtp_transport.h"
 
+#include "common/module_loader_posix.h"
 #include "mail/socket_wait_posix.h"
 #include "mail/tls_module.h"
-#include "settings/app_settings.h"
 
 #include <cerrno>
 #include <cstring>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -21,10 +20,6 @@
 
 #include <optional>
 #include <utility>
-
-#ifndef ADDRWATCH_TLS_MODULE_DIR
-#define ADDRWATCH_TLS_MODULE_DIR ""
-#endif
 
 namespace modSendEmail {
 
@@ -73,28 +68,11 @@ VbError SecureChannelError(const std::string& what) {
 // process once it was needed, as the TLS library cannot be unloaded safely.
 Outcome<TlsModuleEntry> LoadTlsModule() {
     static const Outcome<TlsModuleEntry> entry = []() -> Outcome<TlsModuleEntry> {
-        // Beside the program first, then where the build put it.
-        const std::string candidates[] = {CommonModule::AppPath() + kTlsModuleFile,
-                                          std::string(ADDRWATCH_TLS_MODULE_DIR) + "/" +
-                                              kTlsModuleFile};
-        std::string errors;
-        for (const std::string& path : candidates) {
-            if (::access(path.c_str(), R_OK) != 0) {
-                continue;
-            }
-            void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (module == nullptr) {
-                errors = ::dlerror();
-                continue;
-            }
-            if (void* symbol = ::dlsym(module, kTlsModuleEntry)) {
-                return reinterpret_cast<TlsModuleEntry>(symbol);
-            }
-            errors = path + " has no entry point";
+        std::string reason;
+        if (void* symbol = ::posix::LoadProgramModule(kTlsModuleFile, kTlsModuleEntry, reason)) {
+            return reinterpret_cast<TlsModuleEntry>(symbol);
         }
-        return SecureChannelError(errors.empty() ? std::string("the TLS module ") + kTlsModuleFile +
-                                                       " was not found beside the program"
-                                                 : "the TLS module cannot be loaded: " + errors);
+        return SecureChannelError("the TLS module cannot be loaded: " + reason);
     }();
     return entry;
 }

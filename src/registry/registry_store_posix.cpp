@@ -12,6 +12,7 @@
 #include "registry/registry_store.h"
 
 #include "common/dprint.h"
+#include "common/posix_fd.h"
 #include "common/state_folder_posix.h"
 #include "common/text.h"
 
@@ -19,10 +20,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <iterator>
 #include <sqlite3.h>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace modRegistry::store {
@@ -34,6 +37,7 @@ constexpr int kBusyBudgetMs = 10000;
 constexpr long kInvalidHandle = 6;
 constexpr long kDiskFull = 112;
 constexpr long kIoFailed = 1016;
+constexpr mode_t kStoreMode = 0600;
 
 constexpr const char* kSchema = "CREATE TABLE keys("
                                 " id INTEGER PRIMARY KEY,"
@@ -108,7 +112,8 @@ long CodeForSqlite(int rc) {
 }
 
 long CodeForErrno(int error) {
-    return error == EACCES || error == EPERM || error == EROFS ? kAccessDenied : kIoFailed;
+    return error == EACCES || error == EPERM || error == EROFS || error == ELOOP ? kAccessDenied
+                                                                                 : kIoFailed;
 }
 
 // A statement, finalized when dropped.
@@ -175,21 +180,19 @@ public:
     // kNotFound, and nothing is created.
     long Begin(bool write) {
         path_ = DatabasePath();
-        struct stat st {};
-        if (!write && ::stat(path_.c_str(), &st) != 0) {
-            return errno == ENOENT || errno == ENOTDIR
-                       ? kNotFound
-                       : Fail(CodeForErrno(errno), std::strerror(errno));
-        }
         if (write) {
             std::string folder;
             if (const int error = posix::MakeParentFolders(path_, folder); error != 0) {
                 return Fail(CodeForErrno(error), folder + ": " + std::strerror(error));
             }
         }
+        if (const long code = MakePrivate(write); code != kSuccess) {
+            return code;
+        }
         // Read-write even to read (SQLite falls back to read-only on a file the user may not
-        // write); only a write may create the file.
-        const int flags = SQLITE_OPEN_READWRITE | (write ? SQLITE_OPEN_CREATE : 0);
+        // write); only a write may create the file. Never through a link (see MakePrivate).
+        const int flags =
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (write ? SQLITE_OPEN_CREATE : 0);
         int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
         if (rc != SQLITE_OK) {
             return Fail(rc);
@@ -230,6 +233,37 @@ public:
     }
 
 private:
+    // The store is for its owner's eyes only: a write creates it 0600 (SQLite gives its journal
+    // the store's mode), and the owner's or root's run narrows one an older version or another
+    // hand left readable to others. A regular file only, not followed through a link, which
+    // would narrow some other file. Done through a descriptor of its own, closed before SQLite
+    // opens the file: this process has no other connection open then, so the close drops no
+    // SQLite lock. kNotFound when a read finds no store.
+    long MakePrivate(bool write) {
+        const posix::UniqueFd fd(::open(path_.c_str(),
+                                        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                                            (write ? O_CREAT : 0),
+                                        kStoreMode));
+        if (!fd) {
+            return !write && (errno == ENOENT || errno == ENOTDIR)
+                       ? kNotFound
+                       : Fail(CodeForErrno(errno), std::strerror(errno));
+        }
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0) {
+            return Fail(CodeForErrno(errno), std::strerror(errno));
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return Fail(kAccessDenied, "not a regular file");
+        }
+        const bool mayChange = st.st_uid == ::geteuid() || ::geteuid() == 0;
+        if ((st.st_mode & 077) != 0 && mayChange && ::fchmod(fd.get(), st.st_mode & 0700) != 0) {
+            return Fail(CodeForErrno(errno),
+                        std::string("narrowing its mode: ") + std::strerror(errno));
+        }
+        return kSuccess;
+    }
+
     // Our store carries our application id; a fresh file has no tables yet. Anything else is
     // someone else's database or a damaged one, and is left untouched.
     long CheckSchema(bool write) {

@@ -1,6 +1,6 @@
 // POSIX: Form1 is drawn by the Qt window module, loaded here on demand. Before loading it, the
 // display is probed, because the toolkit ends the process when it cannot open one.
-#include "settings/app_settings.h"
+#include "common/module_loader_posix.h"
 #include "ui/config_window.h"
 #include "ui/form1.h"
 #include "ui/window_module.h"
@@ -13,10 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#ifndef ADDRWATCH_UI_MODULE_DIR
-#define ADDRWATCH_UI_MODULE_DIR ""
-#endif
 
 namespace ui {
 
@@ -99,30 +95,13 @@ std::string DisplayProblem() {
     return CanOpenXDisplay() ? "" : "the X display " + Env("DISPLAY") + " cannot be opened";
 }
 
+// The module stays loaded: unloading a toolkit is not safe.
 WindowModuleEntry LoadWindowModule(std::string& reason) {
-    // Beside the program first, then where the build put it.
-    const std::string candidates[] = {CommonModule::AppPath() + kWindowModuleFile,
-                                      std::string(ADDRWATCH_UI_MODULE_DIR) + "/" +
-                                          kWindowModuleFile};
-    std::string errors;
-    for (const std::string& path : candidates) {
-        if (access(path.c_str(), R_OK) != 0) {
-            continue;
-        }
-        void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (module == nullptr) {
-            errors = dlerror();
-            continue;
-        }
-        // The module stays loaded: unloading a toolkit is not safe.
-        if (auto entry = reinterpret_cast<WindowModuleEntry>(dlsym(module, kWindowModuleEntry))) {
-            return entry;
-        }
-        errors = path + " has no entry point";
+    std::string why;
+    if (void* symbol = posix::LoadProgramModule(kWindowModuleFile, kWindowModuleEntry, why)) {
+        return reinterpret_cast<WindowModuleEntry>(symbol);
     }
-    reason = errors.empty() ? std::string("the window module ") + kWindowModuleFile +
-                                  " was not found beside the program"
-                            : "the window module cannot be loaded: " + errors;
+    reason = "the window module cannot be loaded: " + why;
     return nullptr;
 }
 

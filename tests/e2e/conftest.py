@@ -113,10 +113,16 @@ class Result:
     messages: list[str] = field(default_factory=list)
 
 
-class Program:
-    """A copy of the program in its own folder, with its settings file beside it."""
+# The native program's modules: it loads them from its own folder only.
+NATIVE_MODULES = ("libaddrwatch_tls.so", "libaddrwatch_qt.so")
 
-    def __init__(self, target: str, folder: Path, name: str, wine_prefix: Path | None):
+
+class Program:
+    """A copy of the program in its own folder, with its settings file beside it and, natively,
+    links to the build's modules (modules=False leaves the program alone in its folder)."""
+
+    def __init__(self, target: str, folder: Path, name: str, wine_prefix: Path | None,
+                 modules: bool = True):
         self.target = target
         self.folder = folder
         self.name = name
@@ -126,6 +132,10 @@ class Program:
             pytest.fail(f"{source} is missing: build the {target} preset first")
         self.exe = folder / (name + source.suffix)
         shutil.copy2(source, self.exe)
+        if target == "native" and modules:
+            for module in NATIVE_MODULES:
+                (folder / module).unlink(missing_ok=True)
+                (folder / module).symlink_to(source.parent / module)
         self.state_dir = folder / "state"
         self.cron_dir = folder / "cron"
 
@@ -188,10 +198,11 @@ def make_program(target, tmp_path, request):
     """make_program(name="addrwatch") puts a copy of the program, so named, in a fresh folder."""
     prefix = request.getfixturevalue("wine_prefix") if target != "native" else None
 
-    def make(name: str = "addrwatch", folder: Path | None = None) -> Program:
+    def make(name: str = "addrwatch", folder: Path | None = None,
+             modules: bool = True) -> Program:
         where = folder or tmp_path / name
         where.mkdir(parents=True, exist_ok=True)
-        return Program(target, where, name, prefix)
+        return Program(target, where, name, prefix, modules)
 
     return make
 

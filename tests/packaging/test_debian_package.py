@@ -16,7 +16,7 @@ from pathlib import Path
 
 import pytest
 
-from packages import ADDRESS, BUILD, package, product_version
+from packages import ADDRESS, BUILD, ROOT, package, product_version
 
 from check_run_servers import email_settings, smtp_sink, stored_address  # noqa: F401
 from conftest import ini_bytes
@@ -72,6 +72,25 @@ def test_contents_come_from_the_install_rules(deb, tmp_path):
     desktop = subprocess.run(["dpkg-deb", "--fsys-tarfile", str(deb)], check=True,
                              capture_output=True).stdout
     assert b"Exec=addrwatch /config\n" in desktop
+
+
+def test_no_binary_names_the_folders_it_was_built_in(deb, tmp_path):
+    # A build folder the program knows of is a place it might load code from, and on the
+    # installed machine any user may be able to create it.
+    subprocess.run(["dpkg-deb", "-x", str(deb), str(tmp_path)], check=True)
+    binaries = [p for p in tmp_path.rglob("*")
+                if p.is_file() and not p.is_symlink() and p.read_bytes()[:4] == b"\x7fELF"]
+    assert {p.name for p in binaries} >= {"addrwatch", "libaddrwatch_tls.so", "libaddrwatch_qt.so"}
+    # The tree holds the build folder. A compiler may build a short constant path from 16- and
+    # 8-byte pieces, so the path's leading pieces count as well.
+    tree = str(ROOT.resolve()).encode()
+    pieces = {tree, tree[:16], tree[:8]}
+    for binary in binaries:
+        data = binary.read_bytes()
+        assert not [p for p in pieces if p in data], binary
+        dynamic = subprocess.run(["readelf", "-d", str(binary)], capture_output=True, text=True,
+                                 check=True).stdout
+        assert "RPATH" not in dynamic and "RUNPATH" not in dynamic, binary
 
 
 def test_dependencies_are_computed_and_run_time_loads_are_recommended(deb):

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +100,43 @@ TEST_F(RegistryStore, NoDatabaseYetReadsAsEmptyAndIsNotCreatedByReading) {
     ScopedEnvironment nested("ADDRWATCH_STATE_DIR", folder_.File("a/b"));
     EXPECT_EQ(fWriteValue("HKLM", "Software", "V", "S", std::string("x")), 0);
     EXPECT_TRUE(std::filesystem::exists(folder_.File("a/b/registry.db")));
+}
+
+TEST_F(RegistryStore, TheStoreIsItsOwnersAloneAndNeverReachedThroughALink) {
+    const auto mode = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 07777;
+    };
+    const mode_t mask = ::umask(0);
+    const long created = fWriteValue("HKLM", "Software", "V", "S", std::string("x"));
+    ::umask(mask);
+    ASSERT_EQ(created, 0);
+    EXPECT_EQ(mode(Database()), 0600u);
+
+    // Left readable by an older version (and, for root, another user's): the next use narrows it.
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() == 0 && nobody != nullptr) {
+        ASSERT_EQ(chown(Database().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    ASSERT_EQ(chmod(Database().c_str(), 0644), 0);
+    RegValue result;
+    EXPECT_EQ(fReadValue("HKLM", "Software", "V", "S", std::string(), result), 0);
+    EXPECT_EQ(result, RegValue(std::string("x")));
+    EXPECT_EQ(mode(Database()), 0600u);
+
+    // A link in its place is refused and what it names is left as it is.
+    const std::string elsewhere = folder_.File("elsewhere.db");
+    std::filesystem::rename(Database(), elsewhere);
+    ASSERT_EQ(chmod(elsewhere.c_str(), 0644), 0);
+    std::filesystem::create_symlink(elsewhere, Database());
+    testing_support::DebugCapture log;
+    EXPECT_EQ(fReadValue("HKLM", "Software", "V", "S", std::string("dflt"), result), 5);
+    EXPECT_EQ(fWriteValue("HKLM", "Software", "V", "S", std::string("y")), 5);
+    ASSERT_FALSE(log.Messages().empty());
+    EXPECT_EQ(log.Messages()[0],
+              "\tmodRegistry\\store: " + Database() + ": Too many levels of symbolic links");
+    EXPECT_EQ(mode(elsewhere), 0644u);
 }
 
 TEST_F(RegistryStore, DamagedOrForeignDatabasesAreReportedAndLeftAlone) {
@@ -217,6 +255,9 @@ TEST_F(RegistryStore, AJournalLeftByAKilledWriterIsRolledBackByTheNextRead) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed: " << WEXITSTATUS(status);
     ASSERT_TRUE(std::filesystem::exists(Database() + "-journal"));
+    struct stat journal {};
+    ASSERT_EQ(::stat((Database() + "-journal").c_str(), &journal), 0);
+    EXPECT_EQ(journal.st_mode & 077, 0u) << "the journal holds the store's values too";
 
     RegValue result;
     EXPECT_EQ(fReadValue("HKLM", key, "LastWANIP", "S", std::string(), result), 0);
