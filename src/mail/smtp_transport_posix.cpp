@@ -6,6 +6,7 @@
 #include "mail/smtp_transport.h"
 
 #include "common/module_loader_posix.h"
+#include "common/resolve_posix.h"
 #include "mail/socket_wait_posix.h"
 #include "mail/tls_module.h"
 
@@ -53,10 +54,6 @@ public:
 
 private:
     int fd_ = -1;
-};
-
-struct AddrInfoFree {
-    void operator()(addrinfo* a) const { freeaddrinfo(a); }
 };
 
 VbError SecureChannelError(const std::string& what) {
@@ -155,27 +152,24 @@ public:
 
 private:
     Failure ConnectTcp(const std::string& host, const std::string& port, Deadline deadline) {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG;
-        addrinfo* found = nullptr;
-        const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-        if (rc != 0) {
+        const ::posix::Resolution found =
+            ::posix::ResolveStream(host, port, deadline, AI_ADDRCONFIG);
+        if (found.timedOut) {
+            return TimedOut();
+        }
+        if (found.error != 0) {
             return VbError{smtp_errors::kConnectFailed,
                            "The transport failed to connect to the server. " + host + ":" + port +
-                               ": " + gai_strerror(rc)};
+                               ": " + gai_strerror(found.error)};
         }
-        std::unique_ptr<addrinfo, AddrInfoFree> list(found);
         int lastError = ECONNREFUSED;
-        for (const addrinfo* a = list.get(); a != nullptr; a = a->ai_next) {
-            Socket s(::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                              a->ai_protocol));
+        for (const ::posix::ResolvedAddress& a : found.addresses) {
+            Socket s(::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol));
             if (s.get() < 0) {
                 lastError = errno;
                 continue;
             }
-            if (::connect(s.get(), a->ai_addr, a->ai_addrlen) != 0) {
+            if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&a.address), a.length) != 0) {
                 if (errno != EINPROGRESS) {
                     lastError = errno;
                     continue;

@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 
 #include "common/windows_api.h"
+#include "common/winsock_session.h"
 
 #define SECURITY_WIN32
 #include <schannel.h>
@@ -30,25 +31,6 @@ namespace modSendEmail {
 namespace {
 
 // --- RAII owners, one per kind --------------------------------------------------------------
-
-class WinsockSession {
-public:
-    WinsockSession() {
-        WSADATA data;
-        ok_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockSession() {
-        if (ok_) {
-            WSACleanup();
-        }
-    }
-    WinsockSession(const WinsockSession&) = delete;
-    WinsockSession& operator=(const WinsockSession&) = delete;
-    bool ok() const { return ok_; }
-
-private:
-    bool ok_ = false;
-};
 
 class Socket {
 public:
@@ -722,7 +704,7 @@ private:
         }
     }
 
-    WinsockSession winsock_;
+    win32::WinsockSession winsock_;
     Socket socket_;
     Credentials credentials_;
     SecurityContext context_;

@@ -5,11 +5,12 @@
 // A hand-over continues where the small client stopped, within the same deadline and under the
 // same rule for the addresses its connections reach (address_scope.h): the small client judges
 // the address it connected to, libcurl's pre-request callback the one libcurl connected to, or
-// through a proxy the target's own addresses as resolved here. Names are resolved on a worker
-// thread that the fetch leaves behind at the deadline, since getaddrinfo has no time bound.
+// through a proxy the target's own addresses as resolved here. Names are resolved within the
+// deadline (resolve_posix.h).
 // Only sockets and libcurl here; the answer is kept in memory and written once whole.
 #include "monitor/page_download.h"
 
+#include "common/resolve_posix.h"
 #include "common/text.h"
 #include "monitor/address_scope.h"
 #include "monitor/http_response_reader.h"
@@ -18,22 +19,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
-#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <unistd.h>
 #include <vector>
@@ -118,63 +115,7 @@ bool TimeIsUp(Clock::time_point deadline) {
     return MillisecondsLeft(deadline) == 0;
 }
 
-struct ResolvedAddress {
-    int family;
-    int socktype;
-    int protocol;
-    sockaddr_storage address;
-    socklen_t length;
-};
-
-struct Resolution {
-    std::vector<ResolvedAddress> addresses;
-    bool timedOut = false;
-};
-
-// What the caller and the resolving thread share; whichever lets go last frees it.
-struct PendingResolution {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::vector<ResolvedAddress> addresses;
-};
-
-// The host's stream addresses, or none by the deadline. A resolver that does not answer in time
-// keeps its thread until it returns, and nothing waits for it.
-Resolution Resolve(const std::string& host, std::uint16_t port, Clock::time_point deadline) {
-    const auto pending = std::make_shared<PendingResolution>();
-    try {
-        std::thread([pending, host, port] {
-            addrinfo hints{};
-            hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;
-            addrinfo* list = nullptr;
-            std::vector<ResolvedAddress> found;
-            if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) == 0) {
-                for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
-                    ResolvedAddress r{a->ai_family, a->ai_socktype, a->ai_protocol, {}, 0};
-                    if (a->ai_addrlen <= sizeof r.address) {
-                        std::memcpy(&r.address, a->ai_addr, a->ai_addrlen);
-                        r.length = a->ai_addrlen;
-                        found.push_back(r);
-                    }
-                }
-                ::freeaddrinfo(list);
-            }
-            const std::lock_guard lock(pending->mutex);
-            pending->addresses = std::move(found);
-            pending->done = true;
-            pending->finished.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return {};
-    }
-    std::unique_lock lock(pending->mutex);
-    if (!pending->finished.wait_until(lock, deadline, [&] { return pending->done; })) {
-        return {{}, true};
-    }
-    return {std::move(pending->addresses), false};
-}
+using posix::ResolvedAddress;
 
 modGetExternalIP::AddressScope ScopeOf(const sockaddr_storage& address) {
     if (address.ss_family == AF_INET) {
@@ -221,7 +162,8 @@ struct Connection {
 // admits the address it reached.
 Connection Connect(const http::Url& url, modGetExternalIP::ConnectionRule& rule,
                    Clock::time_point deadline) {
-    const Resolution resolution = Resolve(url.host, url.port, deadline);
+    const posix::Resolution resolution =
+        posix::ResolveStream(url.host, std::to_string(url.port), deadline);
     for (const ResolvedAddress& a : resolution.addresses) {
         const int fd = ::socket(a.family, a.socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol);
         if (fd < 0) {
@@ -440,7 +382,8 @@ modGetExternalIP::AddressScope ProxiedTargetScope(std::string_view target,
         inside = url->host;
         return *scope;
     }
-    return ScopeOfAll(Resolve(url->host, url->port, deadline).addresses, inside);
+    return ScopeOfAll(
+        posix::ResolveStream(url->host, std::to_string(url->port), deadline).addresses, inside);
 }
 
 // libcurl's pre-request callback: called for every connection, redirects included, once it is

@@ -40,10 +40,11 @@ def native(inside):
     return inside
 
 
-def run_in_namespace(program, pages: list[str], scenario: dict, timeout: float = 120) -> dict:
+def run_in_namespace(program, pages: list[str], scenario: dict, timeout: float = 120,
+                     smtp_server: str = "127.0.0.1") -> dict:
     # No mail goes out from these runs: the SMTP port is one where nothing listens.
     program.write_ini({"General": {"WhatIsMyIP": " ".join(pages), "ValidateAddress": "1"},
-                       "EmailConfig": email_settings(free_port())})
+                       "EmailConfig": dict(email_settings(free_port()), SMTPServer=smtp_server)})
     scenario = dict(scenario, command=program.command([]), env=program.environment(),
                     timeout=timeout)
     if program.is_wine:
@@ -106,3 +107,19 @@ def test_a_resolver_that_never_answers_holds_a_page_only_for_its_time(native):
     # 60 s for the page, with room for a slow machine; the resolver alone would take minutes.
     assert outcome["elapsed"] < 100, outcome["elapsed"]
     assert f"{page} (time-out)" in lookup_message(outcome)
+
+
+def test_a_resolver_that_never_answers_holds_the_mail_server_only_for_its_wait(native):
+    port = free_port()
+    page = f"http://127.0.0.1:{port}/IPCheck.php"
+    outcome = run_in_namespace(
+        native, [page], {"silent_dns": True,
+                         "pages": [{"host": "127.0.0.1", "port": port,
+                                    "answer": {"body": "203.0.113.7\r\n"}}]},
+        timeout=170, smtp_server="smtp.example.test")
+    assert outcome["returncode"] == 0
+    assert outcome["requests"] == [["/IPCheck.php"]]
+    # 60 s for the connection, with room for a slow machine; the resolver alone takes minutes.
+    assert outcome["elapsed"] < 100, outcome["elapsed"]
+    assert any("The server did not answer in time." in m for m in outcome["messages"]), \
+        outcome["messages"]

@@ -6,6 +6,7 @@
 #include "common/win32_handle.h"
 #include "common/win32_text.h"
 #include "settings/ini_file.h"
+#include "support/ace_view_win32.h"
 #include "support/debug_capture.h"
 #include "support/temp_folder.h"
 
@@ -22,30 +23,11 @@
 
 namespace {
 
+using testing_support::AceView;
+using testing_support::SidText;
+
 namespace fs = std::filesystem;
 using SetPerm::ProtectedObject;
-
-struct AceView {
-    BYTE type;
-    BYTE flags;
-    DWORD mask;
-    std::string sid;
-    bool operator==(const AceView&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const AceView& a) {
-    return os << "{type " << int(a.type) << ", flags 0x" << std::hex << int(a.flags) << ", mask 0x"
-              << a.mask << std::dec << ", " << a.sid << "}";
-}
-
-std::string SidText(PSID sid) {
-    char* text = nullptr;
-    if (sid == nullptr || !::ConvertSidToStringSidA(sid, &text)) {
-        return "?";
-    }
-    const win32::LocalMemory owner(text);
-    return text;
-}
 
 // What a descriptor says about its DACL: the protection mark and the entries in order.
 struct DaclView {

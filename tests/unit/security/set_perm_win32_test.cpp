@@ -3,6 +3,7 @@
 #include "security/set_perm_win32.h"
 
 #include "common/win32_handle.h"
+#include "support/ace_view_win32.h"
 #include "support/debug_capture.h"
 
 #include <sddl.h>
@@ -15,29 +16,10 @@
 
 namespace {
 
+using testing_support::AceView;
+using testing_support::SidText;
+
 constexpr DWORD kFull = 0xF003F;
-
-struct AceView {
-    BYTE type;
-    BYTE flags;
-    DWORD mask;
-    std::string sid;
-    bool operator==(const AceView&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const AceView& a) {
-    return os << "{type " << int(a.type) << ", flags " << int(a.flags) << ", mask 0x" << std::hex
-              << a.mask << std::dec << ", " << a.sid << "}";
-}
-
-std::string SidText(PSID sid) {
-    char* text = nullptr;
-    if (!::ConvertSidToStringSidA(sid, &text)) {
-        return "?";
-    }
-    const win32::LocalMemory owner(text);
-    return text;
-}
 
 // The identifier of an account as the local system names it; empty when it is unknown here.
 std::string AccountSid(const std::string& account) {
