@@ -10,6 +10,7 @@ import json
 import shutil
 import subprocess
 import sys
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
@@ -100,26 +101,30 @@ def test_a_public_page_cannot_lead_inside(inside, client, where, host, followed)
         assert "redirect from a public address refused: " in lookup_message(outcome)
 
 
-def test_a_resolver_that_never_answers_holds_a_page_only_for_its_time(native):
+def test_a_resolver_that_never_answers_holds_a_page_and_the_mail_server_only_for_their_waits(
+        native, make_program):
+    # The two runs wait side by side, each in its own folder and namespace.
     page = "http://ipcheck.example.test:8080/IPCheck.php"
-    outcome = run_in_namespace(native, [page], {"silent_dns": True}, timeout=170)
-    assert outcome["returncode"] == 0
-    # 60 s for the page, with room for a slow machine; the resolver alone would take minutes.
-    assert outcome["elapsed"] < 100, outcome["elapsed"]
-    assert f"{page} (time-out)" in lookup_message(outcome)
-
-
-def test_a_resolver_that_never_answers_holds_the_mail_server_only_for_its_wait(native):
+    mailing = make_program(folder=native.folder.parent / "mailing")
     port = free_port()
-    page = f"http://127.0.0.1:{port}/IPCheck.php"
-    outcome = run_in_namespace(
-        native, [page], {"silent_dns": True,
-                         "pages": [{"host": "127.0.0.1", "port": port,
-                                    "answer": {"body": "203.0.113.7\r\n"}}]},
-        timeout=170, smtp_server="smtp.example.test")
-    assert outcome["returncode"] == 0
-    assert outcome["requests"] == [["/IPCheck.php"]]
-    # 60 s for the connection, with room for a slow machine; the resolver alone takes minutes.
-    assert outcome["elapsed"] < 100, outcome["elapsed"]
-    assert any("The server did not answer in time." in m for m in outcome["messages"]), \
-        outcome["messages"]
+    mail_page = f"http://127.0.0.1:{port}/IPCheck.php"
+    runs = {
+        "page": lambda: run_in_namespace(native, [page], {"silent_dns": True}, timeout=170),
+        "mail": lambda: run_in_namespace(
+            mailing, [mail_page], {"silent_dns": True,
+                                   "pages": [{"host": "127.0.0.1", "port": port,
+                                              "answer": {"body": "203.0.113.7\r\n"}}]},
+            timeout=170, smtp_server="smtp.example.test"),
+    }
+    with ThreadPoolExecutor(len(runs)) as pool:
+        futures = {name: pool.submit(run) for name, run in runs.items()}
+        outcomes = {name: future.result() for name, future in futures.items()}
+    for name, outcome in outcomes.items():
+        assert outcome["returncode"] == 0, name
+        # 60 s for the page or the connection, with room for a slow machine; the resolver alone
+        # would take minutes.
+        assert outcome["elapsed"] < 100, (name, outcome["elapsed"])
+    assert f"{page} (time-out)" in lookup_message(outcomes["page"])
+    assert outcomes["mail"]["requests"] == [["/IPCheck.php"]]
+    assert any("The server did not answer in time." in m for m in outcomes["mail"]["messages"]), \
+        outcomes["mail"]["messages"]
