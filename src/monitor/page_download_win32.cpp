@@ -28,6 +28,7 @@
 #include <atomic>
 #include <charconv>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -167,16 +168,18 @@ std::vector<IPv6Bytes> ResolveHere(const std::string& host) {
         return found;
     }
     for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
-        char text[INET6_ADDRSTRLEN] = {};
-        const void* bytes =
-            a->ai_family == AF_INET
-                ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr)
-                : static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr);
-        if (::inet_ntop(a->ai_family, bytes, text, sizeof text) != nullptr) {
-            if (const auto address = AddressBytes(text)) {
-                found.push_back(*address);
-            }
+        IPv6Bytes address{};
+        if (a->ai_family == AF_INET) {
+            const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+            address[10] = address[11] = 0xff;
+            std::memcpy(&address[12], &in->sin_addr, 4);
+        } else if (a->ai_family == AF_INET6) {
+            const auto* in6 = reinterpret_cast<const sockaddr_in6*>(a->ai_addr);
+            std::memcpy(address.data(), &in6->sin6_addr, address.size());
+        } else {
+            continue;
         }
+        found.push_back(address);
     }
     ::freeaddrinfo(list);
     return found;
