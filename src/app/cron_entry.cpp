@@ -1,7 +1,5 @@
 #include "app/cron_entry.h"
 
-#include "app/daily_task.h"
-
 #include <cstdlib>
 
 namespace modGetExternalIP {
@@ -33,9 +31,27 @@ std::string CronFileName(const std::string& taskName) {
     return name;
 }
 
-std::optional<std::string> CronEntryText(const std::string& startTime, const std::string& exePath) {
+namespace {
+
+// The hour field: the time's own hour, or every everyHours hours through the day from it.
+std::string HourField(int hour, int everyHours) {
+    if (everyHours == 0) {
+        return std::to_string(hour);
+    }
+    std::string hours;
+    for (int h = hour % everyHours; h < 24; h += everyHours) {
+        hours += (hours.empty() ? "" : ",") + std::to_string(h);
+    }
+    return hours;
+}
+
+} // namespace
+
+std::optional<std::string> CronEntryText(const std::string& startTime, const std::string& exePath,
+                                         const ScheduleOptions& options) {
     const auto time = ParseSchedulerTime(startTime);
-    if (!time || exePath.empty() || exePath.find_first_of("\r\n") != std::string::npos) {
+    if (!time || exePath.empty() || exePath.find_first_of("\r\n") != std::string::npos ||
+        (options.everyHours != 0 && !IsCheckEveryHours(options.everyHours))) {
         return std::nullopt;
     }
     std::string command = "'";
@@ -49,8 +65,12 @@ std::optional<std::string> CronEntryText(const std::string& startTime, const std
         }
     }
     command += "'";
-    return std::to_string(time->minute) + " " + std::to_string(time->hour) + " * * * root " +
-           command + "\n";
+    std::string text = std::to_string(time->minute) + " " +
+                       HourField(time->hour, options.everyHours) + " * * * root " + command + "\n";
+    if (options.atStartup) {
+        text += "@reboot root sleep 120 && " + command + "\n";
+    }
+    return text;
 }
 
 } // namespace modGetExternalIP

@@ -1,6 +1,8 @@
 // The POSIX stand-in for the daily task: one cron entry file. Pure text rules, testable anywhere.
 #pragma once
 
+#include "app/daily_task.h"
+
 #include <optional>
 #include <string>
 
@@ -18,6 +20,10 @@ std::string CronFolder();
 // command being the executable's path in single quotes for the shell (a single quote in it written
 // '\'') and every "%" escaped as "\%" since cron would turn it into a line break. Nothing when the
 // time is not a time or the path is empty or holds a line break.
-std::optional<std::string> CronEntryText(const std::string& startTime, const std::string& exePath);
+// Every few hours, H is the list of the hours from the time's hour on, N apart, in ascending order
+// ("0 4,10,16,22 * * * ..." for 10:00 every 6 hours); a start-up check adds the line
+// "@reboot root sleep 120 && <command>\n", 2 minutes late so the network is up.
+std::optional<std::string> CronEntryText(const std::string& startTime, const std::string& exePath,
+                                         const ScheduleOptions& options = {});
 
 } // namespace modGetExternalIP

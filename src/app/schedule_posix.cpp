@@ -1,7 +1,8 @@
 // POSIX daily task: one cron entry file per task name in $ADDRWATCH_CRON_DIR (default
 // /etc/cron.d), run as root. Written whole to a hidden temporary file beside it (cron skips names
-// with dots) and renamed into place, so cron never reads half an entry.
-#include "app/schedule.h"
+// with dots) and renamed into place, so cron never reads half an entry. A start-up check is a
+// line of the same file, so it comes and goes with it.
+#include "app/schedule_backend.h"
 
 #include "app/cron_entry.h"
 #include "common/app_exe_path.h"
@@ -18,7 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace modGetExternalIP {
+namespace modGetExternalIP::schedule_backend {
 
 namespace {
 
@@ -66,11 +67,12 @@ bool WriteAll(int fd, const std::string& text) {
 
 } // namespace
 
-void CreateScheduleEntry(const std::string& startTime, const std::string& taskName) {
-    const auto text = CronEntryText(startTime, CommonModule::AppExePath());
+bool MakeEntries(const std::string& startTime, const std::string& taskName,
+                 const ScheduleOptions& options) {
+    const auto text = CronEntryText(startTime, CommonModule::AppExePath(), options);
     if (!text) {
         Report("CreateScheduleEntry", vb_errors::InvalidArgument(), "sTime", startTime);
-        return;
+        return false;
     }
     const std::string folder = CronFolder();
     const std::string file = folder + CronFileName(taskName);
@@ -80,7 +82,7 @@ void CreateScheduleEntry(const std::string& startTime, const std::string& taskNa
     posix::UniqueFd fd(::mkstemp(pattern.data()));
     if (fd.get() < 0) {
         Report("CreateScheduleEntry", ErrorFromErrno(errno), "sFile", file);
-        return;
+        return false;
     }
     temp = pattern.data();
     int error = 0;
@@ -96,14 +98,16 @@ void CreateScheduleEntry(const std::string& startTime, const std::string& taskNa
     if (error != 0) {
         ::unlink(temp.c_str());
         Report("CreateScheduleEntry", ErrorFromErrno(error), "sFile", file);
+        return false;
     }
+    return options.atStartup;
 }
 
-void DeleteScheduleEntry(const std::string& taskName) {
+void RemoveEntries(const std::string& taskName, bool /*startup: a line of the same file*/) {
     const std::string file = CronFolder() + CronFileName(taskName);
     if (::unlink(file.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
         Report("DeleteScheduleEntry", ErrorFromErrno(errno), "sFile", file);
     }
 }
 
-} // namespace modGetExternalIP
+} // namespace modGetExternalIP::schedule_backend

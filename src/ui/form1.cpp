@@ -60,6 +60,7 @@ void Form1::Form_Load() {
     if (!CommonModule::DoesFileExist(icon) || !view_.SetIconFromFile(icon)) {
         view_.SetIconFromResource("a1");
     }
+    FillScheduleChoices();
     LoadSettings();
     HideAllPages();
     // After LoadSettings, so a stored port stays in the edit field.
@@ -144,6 +145,41 @@ void Form1::LoadSettings() {
     LoadText(txtSMTPUserName, kEmail, "SMTPUserName", nullptr);
     LoadText(comboSMTPPort, kEmail, "SMTPPort", nullptr);
     LoadText(txtSMTPServer, kEmail, "SMTPServer", nullptr);
+    LoadScheduleChoices();
+}
+
+void Form1::FillScheduleChoices() {
+    for (const CheckEveryChoice& choice : kCheckEveryChoices) {
+        view_.AddComboItem(comboCheckEvery, choice.caption);
+    }
+}
+
+// A CheckEvery the schedule would take as daily shows as daily.
+void Form1::LoadScheduleChoices() {
+    const int hours = modGetExternalIP::ParseCheckEvery(Read(kGeneral, "CheckEvery")).value_or(0);
+    for (const CheckEveryChoice& choice : kCheckEveryChoices) {
+        if (choice.hours == hours) {
+            view_.SetText(comboCheckEvery, choice.caption);
+        }
+    }
+    LoadCheck(chkCheckAtStartup, kGeneral, "CheckAtStartup", kUnchecked);
+}
+
+modGetExternalIP::ScheduleOptions Form1::ScheduleChoices() const {
+    modGetExternalIP::ScheduleOptions options;
+    const std::string shown = view_.Text(comboCheckEvery);
+    for (const CheckEveryChoice& choice : kCheckEveryChoices) {
+        if (shown == choice.caption) {
+            options.everyHours = choice.hours;
+        }
+    }
+    options.atStartup = view_.CheckState(chkCheckAtStartup) == kChecked;
+    return options;
+}
+
+void Form1::SaveScheduleChoices() {
+    Write(kGeneral, "CheckEvery", std::to_string(ScheduleChoices().everyHours));
+    WriteCheck(chkCheckAtStartup, kGeneral, "CheckAtStartup");
 }
 
 void Form1::WriteText(ControlId id, const char* section, const char* key) {
@@ -178,6 +214,7 @@ void Form1::SaveSettings() {
     WriteText(txtWebsite, kGeneral, "WebsiteURL");
     WriteCheck(chkOpenConfig, kGeneral, "RunConfigAfterInstall");
     WriteCheck(chkRunAfterInstall, kGeneral, "RunAfterInstall");
+    SaveScheduleChoices();
 }
 
 void Form1::cmdTestEmail_Click() {
@@ -192,8 +229,9 @@ void Form1::cmdTestEmail_Click() {
 void Form1::cmdSchedule_Click(int index) {
     switch (index) {
     case 0:
-        // The time as typed now, even empty: the stored TaskTime is not consulted.
-        platform::CreateSchedule(view_.Text(txtScheduledTime));
+        // The time as typed now, even empty: the stored TaskTime is not consulted. The choices
+        // beside it count as shown, too.
+        platform::CreateSchedule(view_.Text(txtScheduledTime), ScheduleChoices());
         view_.ShowMessage("Schedule Created!", kMessageCaption);
         break;
     case 1:

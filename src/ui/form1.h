@@ -1,6 +1,7 @@
 // Form1: the configuration window's behaviour, independent of the toolkit that draws it.
 #pragma once
 
+#include "app/daily_task.h"
 #include "ui/form_view.h"
 
 #include <memory>
@@ -38,6 +39,11 @@ private:
     void WriteText(ControlId id, const char* section, const char* key);
     void WriteCheck(ControlId id, const char* section, const char* key);
     void SaveEmailSettings();
+    // The "Check every" choice and the start-up box.
+    void FillScheduleChoices();
+    void LoadScheduleChoices();
+    void SaveScheduleChoices();
+    modGetExternalIP::ScheduleOptions ScheduleChoices() const;
 
     FormView& view_;
 };

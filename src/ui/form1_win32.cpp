@@ -185,6 +185,11 @@ bool Win32FormView::CreateChild(const ControlSpec& spec, HINSTANCE instance) {
         cls = "BUTTON";
         style |= WS_TABSTOP | BS_PUSHBUTTON;
         break;
+    case ControlKind::Choice:
+        cls = "COMBOBOX";
+        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+        height += Px(1800); // room for the whole list
+        break;
     case ControlKind::Line:
         style |= SS_ETCHEDHORZ;
         height = 2;
@@ -358,9 +363,19 @@ std::string Win32FormView::Text(ControlId id) const {
 }
 
 void Win32FormView::SetText(ControlId id, const std::string& text) {
-    if (HWND w = Window(id)) {
-        ::SetWindowTextA(w, text.c_str());
+    HWND w = Window(id);
+    if (w == nullptr) {
+        return;
     }
+    if (children_.at(id).spec->kind == ControlKind::Choice) {
+        // A list without an edit field shows text only by selecting the item that holds it.
+        const LRESULT item = ::SendMessageA(w, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                            reinterpret_cast<LPARAM>(text.c_str()));
+        // No such item (CB_ERR, -1) selects none.
+        ::SendMessageA(w, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+        return;
+    }
+    ::SetWindowTextA(w, text.c_str());
 }
 
 int Win32FormView::CheckState(ControlId id) const {

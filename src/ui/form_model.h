@@ -67,9 +67,14 @@ enum ControlId : int {
     Label2 = 319,
     txtEmailSubject = 320,
     cmdTestEmail = 321,
+    // General page: how often the task runs, and the start-up check
+    lblCheckEvery = 260,
+    comboCheckEvery = 261,
+    chkCheckAtStartup = 262,
 };
 
-enum class ControlKind { Label, TextBox, CheckBox, ComboBox, Button, Line, Panel };
+// ComboBox has an edit field; Choice only its list.
+enum class ControlKind { Label, TextBox, CheckBox, ComboBox, Button, Line, Panel, Choice };
 
 // Check-box states as the settings store them.
 inline constexpr int kUnchecked = 0;
@@ -105,6 +110,16 @@ inline constexpr int kPasswordMaxLength = 199;
 inline constexpr const char* kDefaultTaskTime = "10:00:00";
 inline constexpr const char* kDefaultWebsite = "www.quillfen.com";
 inline constexpr const char* kDefaultWhatIsMyIP = "http://www.quillfen.com/IPCheck.php";
+
+// The items of the "Check every" choice and the CheckEvery value each one stands for.
+struct CheckEveryChoice {
+    const char* caption;
+    int hours; // 0: daily
+};
+inline constexpr CheckEveryChoice kCheckEveryChoices[] = {
+    {"daily", 0},   {"12 hours", 12}, {"8 hours", 8}, {"6 hours", 6},
+    {"4 hours", 4}, {"3 hours", 3},   {"2 hours", 2}, {"1 hour", 1},
+};
 
 // The caption as shown: a doubled ampersand reads as one.
 inline std::string DisplayCaption(std::string_view designed) {
@@ -216,12 +231,19 @@ inline const std::vector<ControlSpec>& FormControls() {
                          1695, 285));
         c.push_back(label(Label89_4, "Label89(4)", gen, "Must be 24 hour format!", "", 720, 4920,
                           1815, 255));
-        c.push_back(button(cmdSchedule0, "cmdSchedule(0)", gen, "Create Schedule on This PC", 3000,
+        // Moved right, and two of them narrowed, to make room for the choices beside the time.
+        c.push_back(button(cmdSchedule0, "cmdSchedule(0)", gen, "Create Schedule on This PC", 4020,
                            4320, 2655, 375));
         c.push_back(
-            button(cmdSchedule1, "cmdSchedule(1)", gen, "Delete Schedule", 5760, 4320, 1695, 375));
-        c.push_back(button(cmdSchedule2, "cmdSchedule(2)", gen, "Open Windows Task Scheduler", 3000,
-                           4800, 4455, 375));
+            button(cmdSchedule1, "cmdSchedule(1)", gen, "Delete Schedule", 6780, 4320, 1575, 375));
+        c.push_back(button(cmdSchedule2, "cmdSchedule(2)", gen, "Open Windows Task Scheduler", 5700,
+                           4800, 2655, 375));
+        c.push_back(
+            label(lblCheckEvery, "lblCheckEvery", gen, "Check every", "", 2820, 4320, 1095, 240));
+        c.push_back(ControlSpec{comboCheckEvery, "comboCheckEvery", K::Choice, gen, "", "", 2820,
+                                4560, 1095, 315});
+        c.push_back(check(chkCheckAtStartup, "chkCheckAtStartup", gen, "Also check after start-up",
+                          2820, 4920, 2775, 255, kUnchecked));
 
         // SMTP page.
         c.push_back(marked(label(Label29, "Label29", smtp,

@@ -2,12 +2,16 @@
 // scheduler tool on Windows, the cron entry on POSIX.
 #pragma once
 
+#include "app/daily_task.h"
+
 #include <string>
 
 namespace ui::platform {
 
-// Deletes any task of the program's name, then creates it for startTime as typed.
-void CreateSchedule(const std::string& startTime);
+// Deletes any task of the program's name, then creates it for startTime as typed, as often as
+// options say, with the start-up task when they ask for it.
+void CreateSchedule(const std::string& startTime,
+                    const modGetExternalIP::ScheduleOptions& options = {});
 void DeleteSchedule();
 // Starts the system's task scheduler (or the cron folder) without waiting for it.
 void OpenTaskScheduler();

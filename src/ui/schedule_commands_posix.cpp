@@ -15,9 +15,10 @@ void DeleteSchedule() {
 
 // Replaces the entry as the Windows scheduler tool does: the old one goes first, so a time the
 // new one cannot take leaves no entry rather than the old one.
-void CreateSchedule(const std::string& startTime) {
+void CreateSchedule(const std::string& startTime,
+                    const modGetExternalIP::ScheduleOptions& options) {
     DeleteSchedule();
-    modGetExternalIP::CreateScheduleEntry(startTime);
+    modGetExternalIP::CreateScheduleEntry(startTime, modGetExternalIP::TaskName, options);
 }
 
 void OpenTaskScheduler() {

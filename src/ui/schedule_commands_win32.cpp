@@ -16,9 +16,10 @@ void DeleteSchedule() {
 }
 
 // The old task goes first, so a time the new one cannot take leaves no task.
-void CreateSchedule(const std::string& startTime) {
+void CreateSchedule(const std::string& startTime,
+                    const modGetExternalIP::ScheduleOptions& options) {
     DeleteSchedule();
-    modGetExternalIP::CreateScheduleEntry(startTime);
+    modGetExternalIP::CreateScheduleEntry(startTime, modGetExternalIP::TaskName, options);
 }
 
 void OpenTaskScheduler() {

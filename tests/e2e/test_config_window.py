@@ -19,6 +19,7 @@ SAVE_ORDER = [
     "General/WhatIsMyIP", "General/CreateTask", "General/TaskTime", "General/UninstallShortcut",
     "General/ConfigShortcut", "General/WebsiteShortcut", "General/WebsiteURL",
     "General/RunConfigAfterInstall", "General/RunAfterInstall",
+    "General/CheckEvery", "General/CheckAtStartup",
 ]
 INSTALL_BOXES = ["chkCreateTask", "chkOpenConfig", "chkRunAfterInstall", "chkWebsiteShortcut",
                  "chkUninstallShortcut", "chkConfigShortcut"]
@@ -57,7 +58,8 @@ def test_opens_with_defaults_switches_pages_and_saves_every_key(program, config_
                         *[f"check:{b}" for b in INSTALL_BOXES], "check:chkUseSSL",
                         "check:chkSMTPAuth", "items:comboSMTPPort", "text:comboSMTPPort",
                         "text:txtSMTPServer", "text:txtEmailSubject",
-                        "limit:txtSMTPPassword"))
+                        "limit:txtSMTPPassword", "items:comboCheckEvery", "text:comboCheckEvery",
+                        "check:chkCheckAtStartup"))
     named = {k.split(":")[0] + ":" + _name(k): v for k, v in seen.items()}
     assert named["title:"] == TITLE
     assert (named["visible:picGeneral"], named["visible:picSMTP"]) == ("1", "0")
@@ -69,6 +71,9 @@ def test_opens_with_defaults_switches_pages_and_saves_every_key(program, config_
     assert named["items:comboSMTPPort"] == "25,465,587"
     assert named["text:comboSMTPPort"] == named["text:txtSMTPServer"] == ""
     assert named["limit:txtSMTPPassword"] == "199"
+    assert named["items:comboCheckEvery"] == ("daily,12 hours,8 hours,6 hours,4 hours,3 hours,"
+                                              "2 hours,1 hour")
+    assert (named["text:comboCheckEvery"], named["check:chkCheckAtStartup"]) == ("daily", "0")
     w.screenshot("general")
 
     seen = w.drive(*ids("label:lblSideBar1", "visible:picGeneral", "visible:picSMTP"))
@@ -81,7 +86,7 @@ def test_opens_with_defaults_switches_pages_and_saves_every_key(program, config_
     w.drive(*ids("settext:txtSMTPServer=smtp.example.test", "settext:comboSMTPPort=2525",
                  "settext:txtSMTPPassword=pa ss&word", "settext:txtToEmail=a@x.test, b@x.test",
                  "click:chkSMTPAuth", "click:chkCreateTask", "settext:txtScheduledTime=07:30:00",
-                 "label:lblClose1", "gone"))
+                 "select:comboCheckEvery=3", "click:chkCheckAtStartup", "label:lblClose1", "gone"))
     assert w.closed() == 0
     assert ini_keys(program.ini) == SAVE_ORDER
     assert read(program, "EmailConfig", "SMTPPort") == "2525"
@@ -89,15 +94,18 @@ def test_opens_with_defaults_switches_pages_and_saves_every_key(program, config_
     assert read(program, "EmailConfig", "SMTPAuth") == "1"
     assert read(program, "General", "CreateTask") == "0"
     assert read(program, "General", "TaskTime") == "07:30:00"
+    assert read(program, "General", "CheckEvery") == "6"
+    assert read(program, "General", "CheckAtStartup") == "1"
     stored = read(program, "EmailConfig", "SMTPPassword")
     assert stored and "pa ss" not in stored
 
     # Opened again, the window shows what was saved, the password in clear in its box.
     again = config_window()
     seen = again.drive(*ids("text:txtSMTPPassword", "text:comboSMTPPort", "check:chkCreateTask",
-                            "close", "gone"))
+                            "text:comboCheckEvery", "check:chkCheckAtStartup", "close", "gone"))
     assert seen["text:313"] == "pa ss&word"
     assert (seen["text:310"], seen["check:211"]) == ("2525", "0")
+    assert (seen["text:261"], seen["check:262"]) == ("6 hours", "1")
 
 
 def _name(key: str) -> str:
@@ -153,13 +161,22 @@ def test_test_email_saves_the_mail_settings_and_shows_the_outcome(program, confi
 def test_schedule_buttons_run_the_scheduler_tool_and_confirm(program, config_window):
     shutil.copy2(RECORDER, program.folder / "schtasks.exe")
     w = config_window()
-    seen = w.drive(*ids("settext:txtScheduledTime=07:30:00", "click:cmdSchedule0", "box",
+    # Every 6 hours with a start-up check, as shown: neither is saved first.
+    seen = w.drive(*ids("settext:txtScheduledTime=07:30:00", "select:comboCheckEvery=3",
+                        "click:chkCheckAtStartup", "click:cmdSchedule0", "box",
                         "click:cmdSchedule1", "box", "close", "gone"))
     assert w.closed() == 0
     log = (program.folder / "schtasks.log").read_text("latin-1").splitlines()
-    assert log[0] == '/delete /f /tn "Quillfen - Addrwatch"'
-    assert "/st 07:30:00" in log[1] and '"Quillfen - Addrwatch"' in log[1]
-    assert log[2] == '/delete /f /tn "Quillfen - Addrwatch"'
+    action = f' /tr "\\"{program.windows_path(program.exe)}\\"'
+    assert log == [
+        '/delete /f /tn "Quillfen - Addrwatch"',
+        '/create /ru system /sc HOURLY /mo 6 /st 07:30:00 /rl highest /f '
+        '/tn "Quillfen - Addrwatch"' + action,
+        '/create /ru system /sc ONSTART /delay 0002:00 /rl highest /f '
+        '/tn "Quillfen - Addrwatch (start-up)"' + action,
+        '/delete /f /tn "Quillfen - Addrwatch"',
+        '/delete /f /tn "Quillfen - Addrwatch (start-up)"',
+    ]
     assert not program.ini.exists()
     assert seen["box"] == "Schedule Deleted!|buttons=OK|icon=0"
 

@@ -21,6 +21,7 @@ from ip_page import ip_page  # noqa: F401
 from window_support import xvfb  # noqa: F401
 
 TASK = "Quillfen - Addrwatch"
+STARTUP_TASK = "Quillfen - Addrwatch (start-up)"
 RECORDER = BUILD / "win64" / "tests" / "schtasks_recorder.exe"
 DRIVER = BUILD / "win64" / "tests" / "form1_driver.exe"
 ADDRESS = "203.0.113.7"
@@ -51,7 +52,8 @@ class Scheduler:
     def task_created(self) -> bool:
         if self.program.is_wine:
             creates = [c for c in self.commands() if c.startswith("/create ")]
-            assert all(f'/tn "{TASK}"' in c for c in creates), creates
+            assert all(f'/tn "{TASK}"' in c or f'/tn "{STARTUP_TASK}"' in c for c in creates), \
+                creates
             return bool(creates)
         return self.cron_entry.exists()
 
@@ -177,12 +179,26 @@ def test_a_task_time_with_extra_arguments_creates_no_task(program, smtp_sink, ip
 def test_uninstaller_removes_the_task_and_the_key(program, smtp_sink, ip_page):
     forget_address(program)
     ip_page.answer(ADDRESS + "\r\n")
+    # Every 6 hours with a start-up check: two entries, and the uninstaller must leave neither.
     write_settings(program, {"CreateTask": "1", "RunConfigAfterInstall": "0",
-                             "RunAfterInstall": "1"}, ip_page.url, smtp_sink.port)
+                             "RunAfterInstall": "1", "TaskTime": "10:00:00", "CheckEvery": "6",
+                             "CheckAtStartup": "1"}, ip_page.url, smtp_sink.port)
     scheduler = Scheduler(program)
     assert program.run("/installer", env=NO_DISPLAY).returncode == 0
     assert scheduler.task_created() and stored_address(program) == ADDRESS
     assert len(smtp_sink.mails) == 1
+    exe = program.windows_path(program.exe)
+    if program.is_wine:
+        action = f' /tr "\\"{exe}\\"'
+        assert scheduler.commands() == [
+            f'/delete /f /tn "{TASK}"',
+            f'/create /ru system /sc HOURLY /mo 6 /st 10:00:00 /rl highest /f /tn "{TASK}"'
+            + action,
+            f'/create /ru system /sc ONSTART /delay 0002:00 /rl highest /f /tn "{STARTUP_TASK}"'
+            + action]
+    else:
+        assert scheduler.cron_entry.read_text() == (f"0 4,10,16,22 * * * root '{exe}'\n"
+                                                    f"@reboot root sleep 120 && '{exe}'\n")
     before = len(scheduler.commands())
 
     result = program.run("/uninstaller", env=NO_DISPLAY)
@@ -190,8 +206,10 @@ def test_uninstaller_removes_the_task_and_the_key(program, smtp_sink, ip_page):
     assert result.returncode == 0
     assert result.stdout == ""
     if program.is_wine:
-        # The real task's name first, then the bare product name.
+        # The real task's name first, with the start-up task it recorded, then the bare
+        # product name.
         assert scheduler.commands()[before:] == [f'/delete /f /tn "{TASK}"',
+                                                 f'/delete /f /tn "{STARTUP_TASK}"',
                                                  '/delete /f /tn "Addrwatch"']
     else:
         assert not scheduler.cron_entry.exists()

@@ -9,6 +9,7 @@
 //     check:ID           print a check box's state (0/1/2)    click:ID          BM_CLICK
 //     label:ID           a mouse click on a label             visible:ID        print 1 or 0
 //     limit:ID           print an edit box's length limit     items:ID          a combo's list
+//     select:ID=INDEX    select a combo's item (CB_SETCURSEL)
 //     icon               print 1 when the window has an icon  rect              window rectangle
 //     box                wait for a message box, print its text, caption, buttons and whether
 //                        it shows an icon, then press its OK button
@@ -157,6 +158,11 @@ void Step(const std::string& step) {
         HWND c = Control(std::atoi(arg.substr(0, eq).c_str()));
         const std::string value = eq == std::string::npos ? "" : arg.substr(eq + 1);
         ::SendMessageA(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
+    } else if (verb == "select") {
+        const std::size_t eq = arg.find('=');
+        HWND c = Control(std::atoi(arg.substr(0, eq).c_str()));
+        const int index = eq == std::string::npos ? -1 : std::atoi(arg.c_str() + eq + 1);
+        ::SendMessageA(c, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     } else if (verb == "check") {
         Print(step,
               std::to_string(::SendMessageA(Control(std::atoi(arg.c_str())), BM_GETCHECK, 0, 0)));

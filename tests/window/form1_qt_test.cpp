@@ -214,6 +214,8 @@ private slots:
         CommonModule::sAppINI = ini_;
         qputenv("ADDRWATCH_CRON_DIR", dir_->filePath("cron").toUtf8());
         QDir().mkpath(dir_->filePath("cron"));
+        // The schedule records a start-up task in the store.
+        qputenv("ADDRWATCH_STATE_DIR", dir_->filePath("state").toUtf8());
     }
 
     void opensWithDefaultsOnTheGeneralPage() {
@@ -306,7 +308,9 @@ private slots:
                                       "General/WebsiteShortcut",
                                       "General/WebsiteURL",
                                       "General/RunConfigAfterInstall",
-                                      "General/RunAfterInstall"};
+                                      "General/RunAfterInstall",
+                                      "General/CheckEvery",
+                                      "General/CheckAtStartup"};
         QCOMPARE(KeyOrder(ini_), expected);
         auto read = [this](const char* s, const char* k) {
             return CommonModule::ReadINI(ini_, s, k);
@@ -318,6 +322,8 @@ private slots:
         QCOMPARE(read("General", "CreateTask"), std::string("0"));
         QCOMPARE(read("General", "RunAfterInstall"), std::string("1"));
         QCOMPARE(read("General", "TaskTime"), std::string("10:00:00"));
+        QCOMPARE(read("General", "CheckEvery"), std::string("0"));
+        QCOMPARE(read("General", "CheckAtStartup"), std::string("0"));
         const std::string stored = read("EmailConfig", "SMTPPassword");
         QVERIFY(stored.find("s3cret") == std::string::npos);
         auto plain = modBase85::DecryptText(stored, modBase85::kPasswordKey);
@@ -473,6 +479,70 @@ private slots:
         QVERIFY(!QFile::exists(entry));
         // The schedule buttons leave the settings file alone.
         QVERIFY(!QFile::exists(QString::fromStdString(ini_)));
+    }
+
+    // "Check every" and "Also check after start-up": beside the time, overlapping nothing, read
+    // from and saved to their keys, and taken as shown by "Create Schedule".
+    void scheduleChoices() {
+        WriteIni("[General]\r\nCheckEvery=6\r\nCheckAtStartup=1\r\n");
+        const QString entry = dir_->filePath("cron/quillfen-addrwatch");
+        {
+            OpenForm f;
+            QComboBox* every = f.Get<QComboBox>(comboCheckEvery);
+            QVERIFY(!every->isEditable());
+            QStringList items;
+            for (int i = 0; i < every->count(); ++i) {
+                items << every->itemText(i);
+            }
+            QCOMPARE(items, QStringList({"daily", "12 hours", "8 hours", "6 hours", "4 hours",
+                                         "3 hours", "2 hours", "1 hour"}));
+            QCOMPARE(every->currentText(), QString("6 hours"));
+            QCOMPARE(f.Get<QLabel>(lblCheckEvery)->text(), QString("Check every"));
+            QCheckBox* startup = f.Get<QCheckBox>(chkCheckAtStartup);
+            QCOMPARE(startup->text(), QString("Also check after start-up"));
+            QVERIFY(startup->isChecked());
+            for (ControlId mine : {lblCheckEvery, comboCheckEvery, chkCheckAtStartup}) {
+                const QRect r = f.window.Control(mine)->geometry();
+                QVERIFY2(f.window.Control(picGeneral)->rect().contains(r), FindControl(mine)->name);
+                for (const ControlSpec& other : FormControls()) {
+                    if (other.parent == picGeneral && other.id != mine) {
+                        QVERIFY2(!r.intersects(f.window.Control(other.id)->geometry()),
+                                 (std::string(FindControl(mine)->name) + " overlaps " + other.name)
+                                     .c_str());
+                    }
+                }
+            }
+            Screenshot(f.window, "qt-general-schedule.png");
+
+            BoxSeen created;
+            AnswerNextBox(created);
+            QTest::mouseClick(f.Get<QPushButton>(cmdSchedule0), Qt::LeftButton);
+            QTRY_VERIFY(created.seen);
+            const QString text = QString::fromStdString(ReadFile(entry.toStdString()));
+            QVERIFY2(text.startsWith("0 4,10,16,22 * * * root '"), qPrintable(text));
+            QVERIFY2(text.contains("\n@reboot root sleep 120 && '"), qPrintable(text));
+
+            every->setCurrentIndex(1);
+            startup->click();
+            f.ClickLabel(lblClose1);
+        }
+        QCOMPARE(CommonModule::ReadINI(ini_, "General", "CheckEvery"), std::string("12"));
+        QCOMPARE(CommonModule::ReadINI(ini_, "General", "CheckAtStartup"), std::string("0"));
+        {
+            OpenForm again;
+            QCOMPARE(again.Text(comboCheckEvery), QString("12 hours"));
+            QVERIFY(!again.Get<QCheckBox>(chkCheckAtStartup)->isChecked());
+            // Deleting takes the start-up line with the entry.
+            BoxSeen deleted;
+            AnswerNextBox(deleted);
+            QTest::mouseClick(again.Get<QPushButton>(cmdSchedule1), Qt::LeftButton);
+            QTRY_VERIFY(deleted.seen);
+            QVERIFY(!QFile::exists(entry));
+        }
+        // A value the schedule takes as daily shows as daily.
+        WriteIni("[General]\r\nCheckEvery=5\r\n");
+        OpenForm odd;
+        QCOMPARE(odd.Text(comboCheckEvery), QString("daily"));
     }
 };
 

@@ -167,6 +167,9 @@ void QtFormWindow::Build() {
             w = combo;
             break;
         }
+        case ControlKind::Choice:
+            w = new QComboBox(parent);
+            break;
         case ControlKind::Button: {
             auto* button = new QPushButton(caption, parent);
             button->setAutoDefault(false);
@@ -229,7 +232,12 @@ void QtFormWindow::SetText(ControlId id, const std::string& text) {
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
         edit->setText(Q(text));
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        combo->setEditText(Q(text));
+        if (combo->isEditable()) {
+            combo->setEditText(Q(text));
+        } else {
+            // A list without an edit field shows text only by selecting the item that holds it.
+            combo->setCurrentIndex(combo->findText(Q(text), Qt::MatchExactly));
+        }
     }
 }
 
@@ -271,7 +279,10 @@ void QtFormWindow::SetVisible(ControlId id, bool visible) {
 }
 
 void QtFormWindow::AddComboItem(ControlId id, const std::string& item) {
-    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+    auto* combo = qobject_cast<QComboBox*>(Control(id));
+    if (combo != nullptr && !combo->isEditable()) {
+        combo->addItem(Q(item));
+    } else if (combo != nullptr) {
         // Adding to the list must not replace what stands in the edit field.
         const QString shown = combo->currentText();
         combo->addItem(Q(item));

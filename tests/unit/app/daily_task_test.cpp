@@ -43,6 +43,22 @@ TEST(DailyTask, CreateLines) {
     }
 }
 
+// Before Vista the scheduler tool knows neither /rl, /f nor /delay; the action is the daily one's.
+TEST(DailyTask, HourlyAndStartupLinesBeforeVista) {
+    const std::string exe = "C:\\Program Files\\Addrwatch\\addrwatch.exe";
+    EXPECT_EQ(CreateTaskParameters("10:00:00", TaskName, exe, false, 6),
+              "/create /ru system /sc HOURLY /mo 6 /st 10:00:00 /tn \"Quillfen - Addrwatch\" "
+              "/tr \"\\\"C:\\Program Files\\Addrwatch\\addrwatch.exe\\\"");
+    EXPECT_EQ(CreateStartupTaskParameters(exe, false),
+              "/create /ru system /sc ONSTART /tn \"Quillfen - Addrwatch (start-up)\" "
+              "/tr \"\\\"C:\\Program Files\\Addrwatch\\addrwatch.exe\\\"");
+    // Hours on which the two schedules would disagree never reach a line or an entry.
+    for (const int hours : {5, 24, -6}) {
+        EXPECT_FALSE(CreateTaskParameters("10:00:00", TaskName, exe, true, hours)) << hours;
+        EXPECT_FALSE(CronEntryText("10:00:00", "/opt/a", ScheduleOptions{hours, false})) << hours;
+    }
+}
+
 // One rule for every scheduler: whatever it refuses never reaches a command line or an entry.
 TEST(DailyTask, SchedulerTimeRule) {
     struct Case {

@@ -2,9 +2,11 @@
 #include "app/daily_task.h"
 #include "app/schedule.h"
 
+#include "app/schedule_cases.h"
 #include "common/app_exe_path.h"
 #include "settings/app_settings.h"
 #include "support/debug_capture.h"
+#include "support/environment.h"
 #include "support/temp_folder.h"
 
 #include <cstdlib>
@@ -48,6 +50,8 @@ protected:
 
     testing_support::TempFolder settings_;
     testing_support::TempFolder cron_;
+    testing_support::TempFolder state_;
+    testing_support::ScopedEnvironment stateDir_{"ADDRWATCH_STATE_DIR", state_.Path().string()};
     std::string savedIni_;
 };
 
@@ -107,6 +111,47 @@ TEST_F(CronScheduleTest, DeleteRemovesOnlyThatTasksEntry) {
     DeleteScheduleEntry();
     DeleteScheduleEntry(); // nothing left: not an error
     EXPECT_TRUE(Files().empty());
+}
+
+// CheckEvery and CheckAtStartup, in the cron folder.
+TEST_F(CronScheduleTest, ScheduleUnderCheckEveryAndCheckAtStartup) {
+    for (const schedule_cases::Case& c : schedule_cases::Cases()) {
+        SCOPED_TRACE(c.name);
+        schedule_cases::ForgetStartupRecord();
+        if (c.startupBefore) {
+            CreateScheduleEntry("10:00:00", TaskName, ScheduleOptions{0, true});
+            ASSERT_TRUE(schedule_cases::StartupRecorded());
+        }
+        settings_.Write("addrwatch.ini", std::string("[General]\n") + c.general);
+        testing_support::DebugCapture capture;
+        CreateDailyTask();
+        if (c.cron.empty()) {
+            EXPECT_TRUE(Files().empty());
+        } else {
+            EXPECT_EQ(Files(), std::vector<std::string>{"quillfen-addrwatch"});
+            EXPECT_EQ(Entry(), schedule_cases::WithExe(c.cron, CommonModule::AppExePath()));
+        }
+        EXPECT_EQ(schedule_cases::StartupRecorded(), c.recordedAfter);
+        std::vector<std::string> messages;
+        for (const std::string& m : capture.Messages()) {
+            if (m.find("CheckEvery") != std::string::npos) {
+                messages.push_back(m);
+            }
+        }
+        EXPECT_EQ(messages, c.message.empty() ? std::vector<std::string>{}
+                                              : std::vector<std::string>{c.message});
+    }
+}
+
+// The start-up line goes with the entry file; the record goes with it.
+TEST_F(CronScheduleTest, DeletionRemovesTheStartupLineAndTheRecord) {
+    CreateScheduleEntry("10:00:00", TaskName, ScheduleOptions{6, true});
+    EXPECT_EQ(Entry(), schedule_cases::WithExe(schedule_cases::Cron("0 4,10,16,22") +
+                                                   schedule_cases::kReboot,
+                                               CommonModule::AppExePath()));
+    DeleteScheduleEntry();
+    EXPECT_TRUE(Files().empty());
+    EXPECT_FALSE(schedule_cases::StartupRecorded());
 }
 
 } // namespace

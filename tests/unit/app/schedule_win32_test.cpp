@@ -3,6 +3,7 @@
 #include "app/daily_task.h"
 #include "app/schedule.h"
 
+#include "app/schedule_cases.h"
 #include "common/app_exe_path.h"
 #include "settings/app_settings.h"
 #include "support/debug_capture.h"
@@ -24,8 +25,10 @@ protected:
         CommonModule::sAppINI = settings_.File("addrwatch.ini");
         schtasks_ = testing_support::InstallRecorder(CommonModule::AppPath(), "schtasks");
         fs::remove(testing_support::RecorderLog(schtasks_));
+        schedule_cases::ForgetStartupRecord();
     }
     void TearDown() override {
+        schedule_cases::ForgetStartupRecord();
         CommonModule::sAppINI = savedIni_;
         fs::remove(testing_support::RecorderLog(schtasks_));
         fs::remove(schtasks_);
@@ -84,6 +87,54 @@ TEST_F(SchtasksTest, ScheduleEntryCommandsForTheWindowAndTheUninstaller) {
     CreateScheduleEntry("06:15:00");
     EXPECT_EQ(Recorded(),
               (std::vector<std::string>{"/delete /f /tn \"Addrwatch\"", CreateLine("06:15:00")}));
+}
+
+// CheckEvery and CheckAtStartup, through the scheduler tool.
+TEST_F(SchtasksTest, ScheduleUnderCheckEveryAndCheckAtStartup) {
+    for (const schedule_cases::Case& c : schedule_cases::Cases()) {
+        SCOPED_TRACE(c.name);
+        schedule_cases::ForgetStartupRecord();
+        if (c.startupBefore) {
+            CreateScheduleEntry("10:00:00", TaskName, ScheduleOptions{0, true});
+            ASSERT_TRUE(schedule_cases::StartupRecorded());
+        }
+        std::string general = c.general;
+        for (std::size_t at = 0; (at = general.find('\n', at)) != std::string::npos; at += 2) {
+            general.insert(at, "\r");
+        }
+        settings_.Write("addrwatch.ini", "[General]\r\n" + general);
+        fs::remove(testing_support::RecorderLog(schtasks_));
+        testing_support::DebugCapture capture;
+        CreateDailyTask();
+        std::vector<std::string> expected;
+        for (const std::string& line : c.commands) {
+            expected.push_back(schedule_cases::WithExe(line, CommonModule::AppExePath()));
+        }
+        EXPECT_EQ(Recorded(), expected);
+        EXPECT_EQ(schedule_cases::StartupRecorded(), c.recordedAfter);
+        std::vector<std::string> messages;
+        for (const std::string& m : capture.Messages()) {
+            if (m.find("CheckEvery") != std::string::npos) {
+                messages.push_back(m);
+            }
+        }
+        EXPECT_EQ(messages, c.message.empty() ? std::vector<std::string>{}
+                                              : std::vector<std::string>{c.message});
+    }
+}
+
+// Every deletion of the task takes the recorded start-up task with it, once; other names never.
+TEST_F(SchtasksTest, DeletionRemovesTheRecordedStartupTaskOnce) {
+    CreateScheduleEntry("10:00:00", TaskName, ScheduleOptions{6, true});
+    fs::remove(testing_support::RecorderLog(schtasks_));
+    DeleteScheduleEntry("Addrwatch");
+    EXPECT_TRUE(schedule_cases::StartupRecorded());
+    DeleteScheduleEntry();
+    EXPECT_FALSE(schedule_cases::StartupRecorded());
+    DeleteScheduleEntry();
+    EXPECT_EQ(Recorded(),
+              (std::vector<std::string>{"/delete /f /tn \"Addrwatch\"", schedule_cases::kDelete,
+                                        schedule_cases::kDeleteStartup, schedule_cases::kDelete}));
 }
 
 } // namespace
