@@ -67,6 +67,9 @@ enum ControlId : int {
     Label2 = 319,
     txtEmailSubject = 320,
     cmdTestEmail = 321,
+    // General page: the IPv6 check pages, below the automation URL
+    lblWhatIsMyIPv6 = 270,
+    txtWhatIsMyIPv6 = 271,
 };
 
 enum class ControlKind { Label, TextBox, CheckBox, ComboBox, Button, Line, Panel };
@@ -181,6 +184,12 @@ inline const std::vector<ControlSpec>& FormControls() {
                           "Automation URL:  (do not modify unless instructed!)", "", 360, 240, 5775,
                           255));
         c.push_back(text(txtWhatIsMyIP, "txtWhatIsMyIP", gen, "", "", 360, 480, 5895, 285));
+        c.push_back(label(lblWhatIsMyIPv6, "lblWhatIsMyIPv6", gen, "IPv6 check pages:", "", 360,
+                          840, 1455, 255));
+        c.push_back(text(txtWhatIsMyIPv6, "txtWhatIsMyIPv6", gen, "",
+                         "Pages that answer only over IPv6, e.g. https://api6.ipify.org (empty: "
+                         "no IPv6 check)",
+                         1860, 810, 4395, 285));
         c.push_back(marked(
             label(Label3, "Label3", gen, "Custom Installer Options", "", 360, 1200, 5415, 255),
             true, true, false));
