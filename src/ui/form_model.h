@@ -185,11 +185,11 @@ inline const std::vector<ControlSpec>& FormControls() {
                           255));
         c.push_back(text(txtWhatIsMyIP, "txtWhatIsMyIP", gen, "", "", 360, 480, 5895, 285));
         c.push_back(label(lblWhatIsMyIPv6, "lblWhatIsMyIPv6", gen, "IPv6 check pages:", "", 360,
-                          840, 1455, 255));
+                          840, 1815, 255));
         c.push_back(text(txtWhatIsMyIPv6, "txtWhatIsMyIPv6", gen, "",
                          "Pages that answer only over IPv6, e.g. https://api6.ipify.org (empty: "
                          "no IPv6 check)",
-                         1860, 810, 4395, 285));
+                         2280, 810, 3975, 285));
         c.push_back(marked(
             label(Label3, "Label3", gen, "Custom Installer Options", "", 360, 1200, 5415, 255),
             true, true, false));
