@@ -158,28 +158,6 @@ std::string NoAddressMessage(const std::vector<FailedPage>& failed) {
     return message;
 }
 
-std::optional<std::string> GetWanIP() {
-    const AddressRule rule = AddressRuleFromSetting(
-        CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
-    const PageList list = ReadPageList(WanIPPageAddress(), CommonModule::kMaxIniValueLength);
-    if (!list.cut.empty()) {
-        CommonModule::DPrint("modGetExternalIP\\GetWanIP: WhatIsMyIP fills the " +
-                             std::to_string(CommonModule::kMaxIniValueLength) +
-                             " characters a setting is read with, so its last entry may be cut; "
-                             "not asked: " +
-                             list.cut);
-    }
-    WanIPLookup lookup = LookupWanIPPages(list.pages, rule, true);
-    if (lookup.address) {
-        return std::move(lookup.address);
-    }
-    if (rule == AddressRule::Off) {
-        return std::string(kUnknownAddress);
-    }
-    CommonModule::DPrint(NoAddressMessage(lookup.failed));
-    return std::nullopt;
-}
-
 namespace {
 
 std::string ReasonsOf(const std::vector<FailedPage>& failed) {
@@ -218,6 +196,13 @@ FamilyLookup LookupFamily(const char* key, const std::string& value, AddressRule
 }
 
 } // namespace
+
+std::optional<std::string> GetWanIP() {
+    const AddressRule rule = AddressRuleFromSetting(
+        CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
+    return LookupFamily("WhatIsMyIP", WanIPPageAddress(), rule, platform::AddressFamily::Any)
+        .address;
+}
 
 std::string WanIPv6PageList() {
     return CommonModule::ReadINI(CommonModule::sAppINI, "General", "WhatIsMyIPv6");
