@@ -120,6 +120,8 @@ def test_one_notice_for_both_families_or_none(program, smtp_sink, pages):
 
 
 def test_unrecognised_compare_is_prefix_and_address_compares_whole(program, smtp_sink, pages):
+    if program.is_wine:
+        pytest.skip("the setting is read and applied by portable code: one target shows it")
     forget_address(program)
     v4, v6 = pages["v4"], pages["v6"]
     v4.answer(A + "\r\n")
