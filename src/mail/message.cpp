@@ -148,6 +148,12 @@ NotificationMessage ComposeMessage(const EmailSettingsRecord& settings, const st
     return m;
 }
 
+NotificationMessage ComposeNotice(const EmailSettingsRecord& settings, const std::string& sLines) {
+    NotificationMessage m = ComposeMessage(settings, std::string());
+    m.TextBody = sLines + MessageFooter();
+    return m;
+}
+
 Outcome<int> ConvertToInteger16(std::string_view value) {
     std::string_view s = TrimBlanks(value);
     if (s.size() > 2 && s[0] == '&' && (s[1] == 'H' || s[1] == 'h')) {

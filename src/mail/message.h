@@ -28,6 +28,9 @@ std::string MessageFooter();
 // The message for the new address sNewIP from the loaded settings.
 NotificationMessage ComposeMessage(const EmailSettingsRecord& settings, const std::string& sNewIP);
 
+// The message whose body is sLines (CRLF between lines, none after them) and the footer.
+NotificationMessage ComposeNotice(const EmailSettingsRecord& settings, const std::string& sLines);
+
 // VB's CInt of a settings value: blanks around it allowed, decimals rounded half to even,
 // "&H" / "&O" prefixes understood. Error 13 when it is not a number, 6 when outside 16 bits.
 Outcome<int> ConvertToInteger16(std::string_view value);

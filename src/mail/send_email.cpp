@@ -16,6 +16,12 @@ void Trap(const VbError& e, bool& result) {
     result = false;
 }
 
+// The message of one send, from the settings just loaded.
+using Composer = std::function<NotificationMessage(const EmailSettingsRecord&)>;
+
+bool SendComposed(const Composer& compose, std::chrono::milliseconds timeout,
+                  const std::function<void()>& onAccepted);
+
 } // namespace
 
 bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted) {
@@ -24,6 +30,21 @@ bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepte
 
 bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                const std::function<void()>& onAccepted) {
+    return SendComposed(
+        [&](const EmailSettingsRecord& settings) { return ComposeMessage(settings, sNewIP); },
+        timeout, onAccepted);
+}
+
+bool SendNotice(const std::string& sLines, const std::function<void()>& onAccepted) {
+    return SendComposed(
+        [&](const EmailSettingsRecord& settings) { return ComposeNotice(settings, sLines); },
+        kConnectionTimeout, onAccepted);
+}
+
+namespace {
+
+bool SendComposed(const Composer& compose, std::chrono::milliseconds timeout,
+                  const std::function<void()>& onAccepted) {
     bool result = false;
     const Outcome<bool> loaded = LoadEmailConfig();
     if (!loaded) {
@@ -44,12 +65,14 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                                                EmailSettings.SMTPPort);
     config.userName = EmailSettings.SMTPUserName;
     config.password = EmailSettings.SMTPPassword;
-    const NotificationMessage message = ComposeMessage(EmailSettings, sNewIP);
+    const NotificationMessage message = compose(EmailSettings);
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
     if (Failure f = SendSmtpMessage(config, message, *transport, onAccepted)) {
         Trap(*f, result);
     }
     return result;
 }
+
+} // namespace
 
 } // namespace modSendEmail

@@ -45,4 +45,7 @@ bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepte
 bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                const std::function<void()>& onAccepted = {});
 
+// Sends a notice whose body is sLines and the footer (ComposeNotice); otherwise as SendEmail.
+bool SendNotice(const std::string& sLines, const std::function<void()>& onAccepted = {});
+
 } // namespace modSendEmail

@@ -8,43 +8,28 @@
 // stopped in the instant between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
 #include "mail/send_email.h"
+#include "monitor/check_both_families.h"
+#include "monitor/stored_values.h"
 #include "monitor/wan_ip.h"
-#include "registry/registry.h"
 
 #include <optional>
 #include <string>
-#include <variant>
 
 namespace modGetExternalIP {
 
 namespace {
 
-constexpr const char* kRoot = "HKLM";
-constexpr const char* kKey = "Software\\Quillfen\\Addrwatch";
-constexpr const char* kLastValue = "LastWANIP";
-constexpr const char* kPendingValue = "PendingWANIP";
-
-// A stored text; the empty text when it is absent or cannot be read.
-std::string ReadStored(const char* name) {
-    modRegistry::RegValue value = std::string();
-    if (modRegistry::fReadValue(kRoot, kKey, name, "S", std::string(), value) != 0) {
-        return {};
-    }
-    const std::string* text = std::get_if<std::string>(&value);
-    return text != nullptr ? *text : std::string();
-}
-
-void Store(const char* name, const std::string& sText) {
-    modRegistry::fWriteValue(kRoot, kKey, name, "S", sText);
-}
-
 void ClearPending() {
-    modRegistry::fDeleteValue(kRoot, kKey, kPendingValue);
+    DeleteStored(kPendingValue);
 }
 
 } // namespace
 
 void CheckWanIP() {
+    if (IPv6Watched()) {
+        CheckBothFamilies();
+        return;
+    }
     const std::optional<std::string> found = GetWanIP();
     if (!found) {
         // No page gave an address that passes ValidateAddress: the run changes nothing.

@@ -22,6 +22,8 @@ std::string DescribeDownload(const DownloadResult& result) {
         return "malformed answer";
     case DownloadFailure::Truncated:
         return "answer cut short";
+    case DownloadFailure::NoFamilyAddress:
+        return "no address of the family asked for";
     case DownloadFailure::InsideAddress: {
         const auto scope = modGetExternalIP::ScopeOfText(result.refused);
         return "redirect from a public address refused: " + result.refused + " is " +

@@ -16,6 +16,7 @@ enum class DownloadFailure {
     Malformed,        // not an HTTP answer this client takes
     Truncated,        // the connection ended before the answer did
     InsideAddress,    // a page on the Internet led to an address inside the network
+    NoFamilyAddress,  // the host has no address of the family the lookup must use
 };
 
 struct DownloadResult {

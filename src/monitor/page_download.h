@@ -11,12 +11,18 @@
 
 namespace platform {
 
+// Which kind of address a page's connections may use. Natively the own client and libcurl keep
+// to it; WinHTTP cannot choose, so on Windows it is only advice.
+enum class AddressFamily { Any, IPv4, IPv6 };
+
 // How long a whole lookup may take (redirects included) and how large its answer may be. A
 // fetch past either bound counts as failed. The defaults are the product's; tests pass shorter
 // ones.
 struct DownloadBounds {
     std::chrono::milliseconds time{60'000};
     std::size_t bytes = 64 * 1024;
+    // The family of the connections, for a page that must answer over IPv4 or over IPv6.
+    AddressFamily family = AddressFamily::Any;
 };
 
 // Fetches sUrl into sFile (overwriting it). The file is there only when the result is

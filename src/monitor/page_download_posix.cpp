@@ -44,7 +44,20 @@ using Clock = std::chrono::steady_clock;
 struct Lookup {
     Clock::time_point deadline;
     std::size_t limit;
+    AddressFamily family = AddressFamily::Any;
 };
+
+bool FamilyAllowed(AddressFamily wanted, int family) {
+    switch (wanted) {
+    case AddressFamily::IPv4:
+        return family == AF_INET;
+    case AddressFamily::IPv6:
+        return family == AF_INET6;
+    case AddressFamily::Any:
+        break;
+    }
+    return true;
+}
 
 // --- the small client -----------------------------------------------------------------------
 
@@ -161,10 +174,16 @@ struct Connection {
 // Connects to the first address that answers, and lets the connection go on only when the rule
 // admits the address it reached.
 Connection Connect(const http::Url& url, modGetExternalIP::ConnectionRule& rule,
-                   Clock::time_point deadline) {
+                   const Lookup& lookup) {
+    const Clock::time_point deadline = lookup.deadline;
     const posix::Resolution resolution =
         posix::ResolveStream(url.host, std::to_string(url.port), deadline);
+    bool familyFound = false;
     for (const ResolvedAddress& a : resolution.addresses) {
+        if (!FamilyAllowed(lookup.family, a.family)) {
+            continue;
+        }
+        familyFound = true;
         const int fd = ::socket(a.family, a.socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a.protocol);
         if (fd < 0) {
             continue;
@@ -187,6 +206,9 @@ Connection Connect(const http::Url& url, modGetExternalIP::ConnectionRule& rule,
         return {fd, DownloadFailure::None, {}};
     }
     const bool late = resolution.timedOut || TimeIsUp(deadline);
+    if (!late && !familyFound && !resolution.addresses.empty()) {
+        return {-1, DownloadFailure::NoFamilyAddress, {}};
+    }
     return {-1, late ? DownloadFailure::TimedOut : DownloadFailure::CannotConnect, {}};
 }
 
@@ -251,7 +273,7 @@ DownloadResult FetchPlain(http::RedirectChain& chain, modGetExternalIP::Connecti
             handOver = true;
             return {};
         }
-        const Connection connection = Connect(url, rule, lookup.deadline);
+        const Connection connection = Connect(url, rule, lookup);
         if (connection.fd < 0) {
             DownloadResult result = Failed(connection.failure);
             result.refused = connection.refused;
@@ -427,6 +449,18 @@ DownloadFailure FailureOf(CURLcode code) {
     }
 }
 
+long IpResolveOf(AddressFamily family) {
+    switch (family) {
+    case AddressFamily::IPv4:
+        return CURL_IPRESOLVE_V4;
+    case AddressFamily::IPv6:
+        return CURL_IPRESOLVE_V6;
+    case AddressFamily::Any:
+        break;
+    }
+    return CURL_IPRESOLVE_WHATEVER;
+}
+
 // Fetches sUrl with libcurl under what is left of the lookup: its deadline and the redirects
 // not yet used.
 DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft,
@@ -458,7 +492,7 @@ DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft,
               set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && set(CURLOPT_FOLLOWLOCATION, 1L) &&
               set(CURLOPT_MAXREDIRS, static_cast<long>(redirectsLeft)) &&
               set(CURLOPT_TIMEOUT_MS, static_cast<long>(left.count())) &&
-              set(CURLOPT_NOSIGNAL, 1L) &&
+              set(CURLOPT_NOSIGNAL, 1L) && set(CURLOPT_IPRESOLVE, IpResolveOf(lookup.family)) &&
               set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(lookup.limit)) &&
               set(CURLOPT_WRITEFUNCTION, &WriteToSink) &&
               set(CURLOPT_WRITEDATA, static_cast<void*>(&sink)) &&
@@ -497,7 +531,7 @@ DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft,
 DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sFile,
                                   const DownloadBounds& bounds) {
     RemovePageFiles(sFile);
-    const Lookup lookup{Clock::now() + bounds.time, bounds.bytes};
+    const Lookup lookup{Clock::now() + bounds.time, bounds.bytes, bounds.family};
     std::string body;
     DownloadResult result;
     const auto url = http::ParseUrl(sUrl);

@@ -158,26 +158,70 @@ std::string NoAddressMessage(const std::vector<FailedPage>& failed) {
     return message;
 }
 
-std::optional<std::string> GetWanIP() {
-    const AddressRule rule = AddressRuleFromSetting(
-        CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
-    const PageList list = ReadPageList(WanIPPageAddress(), CommonModule::kMaxIniValueLength);
+namespace {
+
+std::string ReasonsOf(const std::vector<FailedPage>& failed) {
+    if (failed.empty()) {
+        return "no page listed";
+    }
+    std::string reasons;
+    for (const FailedPage& f : failed) {
+        reasons += (reasons.empty() ? "" : "; ") + f.reason;
+    }
+    return reasons;
+}
+
+// One family's lookup over the pages a setting lists, the cut-entry rule included.
+FamilyLookup LookupFamily(const char* key, const std::string& value, AddressRule rule,
+                          platform::AddressFamily family) {
+    const PageList list = ReadPageList(value, CommonModule::kMaxIniValueLength);
     if (!list.cut.empty()) {
-        CommonModule::DPrint("modGetExternalIP\\GetWanIP: WhatIsMyIP fills the " +
+        CommonModule::DPrint("modGetExternalIP\\GetWanIP: " + std::string(key) + " fills the " +
                              std::to_string(CommonModule::kMaxIniValueLength) +
                              " characters a setting is read with, so its last entry may be cut; "
                              "not asked: " +
                              list.cut);
     }
-    WanIPLookup lookup = LookupWanIPPages(list.pages, rule, true);
+    LookupBounds bounds;
+    bounds.page.family = family;
+    WanIPLookup lookup = LookupWanIPPages(list.pages, rule, true, bounds);
     if (lookup.address) {
-        return std::move(lookup.address);
+        return {std::move(lookup.address), {}};
     }
     if (rule == AddressRule::Off) {
-        return std::string(kUnknownAddress);
+        return {std::string(kUnknownAddress), {}};
     }
     CommonModule::DPrint(NoAddressMessage(lookup.failed));
-    return std::nullopt;
+    return {std::nullopt, ReasonsOf(lookup.failed)};
+}
+
+} // namespace
+
+std::optional<std::string> GetWanIP() {
+    const AddressRule rule = AddressRuleFromSetting(
+        CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
+    return LookupFamily("WhatIsMyIP", WanIPPageAddress(), rule, platform::AddressFamily::Any)
+        .address;
+}
+
+std::string WanIPv6PageList() {
+    return CommonModule::ReadINI(CommonModule::sAppINI, "General", "WhatIsMyIPv6");
+}
+
+FamilyLookup GetWanIPv4BesideIPv6() {
+    AddressRule rule = AddressRuleFromSetting(
+        CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
+    if (rule == AddressRule::Any) {
+        rule = AddressRule::IPv4;
+    }
+    const platform::AddressFamily family =
+        rule == AddressRule::IPv6 ? platform::AddressFamily::Any : platform::AddressFamily::IPv4;
+    return LookupFamily("WhatIsMyIP", WanIPPageAddress(), rule, family);
+}
+
+FamilyLookup GetWanIPv6() {
+    return LookupFamily("WhatIsMyIPv6", WanIPv6PageList(), AddressRule::IPv6,
+                        platform::AddressFamily::IPv6);
 }
 
 std::string GetWanIPDefault() {

@@ -71,4 +71,22 @@ std::string LookupWanIP(const std::string& sPage, bool bClearCache,
 // The diagnostic message of a lookup in which no page passed.
 std::string NoAddressMessage(const std::vector<FailedPage>& failed);
 
+// One family's lookup in a run that watches IPv6 beside IPv4: the address, or why there is none
+// (each page's reason, "; " between them).
+struct FamilyLookup {
+    std::optional<std::string> address;
+    std::string reason;
+};
+
+// What WhatIsMyIPv6 of section "General" holds; empty (or blanks only) means IPv6 is not watched.
+std::string WanIPv6PageList();
+
+// The IPv4 side beside IPv6: the WhatIsMyIP pages under ValidateAddress, with "1" (and any value
+// that asks for checked answers without naming a family) read as "4", so a dual-stack page
+// cannot give an IPv6 address; the pages are asked over IPv4 unless the rule is "6". With the
+// rule off, as GetWanIP: "Unknown" when every page failed.
+FamilyLookup GetWanIPv4BesideIPv6();
+// The IPv6 side: the WhatIsMyIPv6 pages, asked over IPv6, each answer under the "6" rule.
+FamilyLookup GetWanIPv6();
+
 } // namespace modGetExternalIP

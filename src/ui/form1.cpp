@@ -131,6 +131,7 @@ void Form1::LoadSettings() {
     LoadCheck(chkUninstallShortcut, kGeneral, "UninstallShortcut", kChecked);
     LoadCheck(chkConfigShortcut, kGeneral, "ConfigShortcut", kChecked);
     LoadText(txtWhatIsMyIP, kGeneral, "WhatIsMyIP", kDefaultWhatIsMyIP);
+    LoadText(txtWhatIsMyIPv6, kGeneral, "WhatIsMyIPv6", nullptr);
     view_.SetText(txtEmailSubject, Read(kEmail, "Subject"));
     LoadCheck(chkUseSSL, kEmail, "UseSSL", kUnchecked);
     LoadCheck(chkSMTPAuth, kEmail, "SMTPAuth", kUnchecked);
@@ -206,6 +207,7 @@ void Form1::SaveEmailSettings() {
 void Form1::SaveSettings() {
     SaveEmailSettings();
     WriteText(txtWhatIsMyIP, kGeneral, "WhatIsMyIP");
+    WriteText(txtWhatIsMyIPv6, kGeneral, "WhatIsMyIPv6");
     WriteCheck(chkCreateTask, kGeneral, "CreateTask");
     WriteText(txtScheduledTime, kGeneral, "TaskTime");
     WriteCheck(chkUninstallShortcut, kGeneral, "UninstallShortcut");

@@ -71,6 +71,9 @@ enum ControlId : int {
     lblCheckEvery = 260,
     comboCheckEvery = 261,
     chkCheckAtStartup = 262,
+    // General page: the IPv6 check pages, below the automation URL
+    lblWhatIsMyIPv6 = 270,
+    txtWhatIsMyIPv6 = 271,
 };
 
 // ComboBox has an edit field; Choice only its list.
@@ -196,6 +199,12 @@ inline const std::vector<ControlSpec>& FormControls() {
                           "Automation URL:  (do not modify unless instructed!)", "", 360, 240, 5775,
                           255));
         c.push_back(text(txtWhatIsMyIP, "txtWhatIsMyIP", gen, "", "", 360, 480, 5895, 285));
+        c.push_back(label(lblWhatIsMyIPv6, "lblWhatIsMyIPv6", gen, "IPv6 check pages:", "", 360,
+                          840, 1815, 255));
+        c.push_back(text(txtWhatIsMyIPv6, "txtWhatIsMyIPv6", gen, "",
+                         "Pages that answer only over IPv6, e.g. https://api6.ipify.org (empty: "
+                         "no IPv6 check)",
+                         2280, 810, 3975, 285));
         c.push_back(marked(
             label(Label3, "Label3", gen, "Custom Installer Options", "", 360, 1200, 5415, 255),
             true, true, false));

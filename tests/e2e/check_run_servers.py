@@ -133,3 +133,32 @@ def configure_text(page_url: str, smtp_port: int) -> bytes:
     lines = ["[General]", f"WhatIsMyIP={page_url}", "[EmailConfig]"]
     lines += [f"{k}={v}" for k, v in email_settings(smtp_port).items()]
     return ("\r\n".join(lines) + "\r\n").encode("latin-1")
+
+
+def stored_values(program) -> dict[str, str]:
+    """Every value under the key as the program would read it, names in lower case."""
+    if program.is_wine:
+        out = _wine(program, "reg", "query", KEY).stdout.decode("latin-1")
+        values = {}
+        for line in out.split("\r\n"):
+            name, kind, value = (line.strip().split(None, 2) + ["", "", ""])[:3]
+            if kind == "REG_SZ":
+                values[name.lower()] = value
+        return values
+    db = program.state_dir / "registry.db"
+    if not db.exists():
+        return {}
+    with sqlite3.connect(f"file:{db}?mode=ro", uri=True) as con:
+        rows = con.execute("SELECT name, data FROM vals").fetchall()
+    values = {}
+    for name, data in rows:
+        data = data if isinstance(data, bytes) else str(data).encode("latin-1")
+        values[name.lower()] = data.rstrip(b"\0").decode("latin-1")
+    return values
+
+
+def notice_lines(mail: Mail) -> list[str]:
+    """The notice's lines, between the headers and the footer's empty line."""
+    text = mail.text.replace("\r\n", "\n")
+    body = text.split("\n\n", 1)[1]
+    return body[:body.index("\n\nThis message sent by ")].split("\n")

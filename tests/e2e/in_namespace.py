@@ -2,12 +2,15 @@
 pages it asks listening there; started by namespace_run() under `unshare --net --mount`.
 
 Reads a JSON scenario from stdin:
-    addresses   extra addresses for the namespace's lo ("198.51.100.10/32")
+    addresses   extra addresses for the namespace's lo ("198.51.100.10/32"), with options of
+                `ip addr add` after them
     pages       [{"host", "port", "answer": IpPage.answer's keywords}]
     silent_dns  a resolver on 127.0.0.1:53 that reads every query and answers none, put in place
                 of /etc/resolv.conf by a bind mount that only this mount namespace sees
     wineserver  the Wine prefix's server is left to end first, so that the program's own starts
                 in this namespace (Wine's server makes the program's sockets)
+    smtp        the settings file whose "@SMTP_PORT@" becomes the port of a mail sink that
+                listens in this namespace; its mails come back as "mails" (their text)
     command, env, timeout
 and writes {"returncode", "stderr", "elapsed", "requests": [paths per page]} to stdout.
 """
@@ -51,7 +54,8 @@ def main() -> None:
     scenario = json.load(sys.stdin)
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     for address in scenario.get("addresses", []):
-        subprocess.run(["ip", "addr", "add", address, "dev", "lo"], check=True)
+        # An address may carry options: "2001:db8::9/64 preferred_lft 0" is deprecated.
+        subprocess.run(["ip", "addr", "add", *address.split(), "dev", "lo"], check=True)
     with tempfile.TemporaryDirectory() as folder:
         if scenario.get("silent_dns"):
             silent_resolver(Path(folder))
@@ -60,14 +64,24 @@ def main() -> None:
             page = IpPage(host=spec["host"], port=spec["port"])
             page.answer(**spec.get("answer", {"body": ""}))
             pages.append(page)
+        sink = None
+        if scenario.get("smtp"):
+            from smtp_server import SmtpServer
+            sink = SmtpServer()
+            ini = Path(scenario["smtp"])
+            ini.write_bytes(ini.read_bytes().replace(b"@SMTP_PORT@", str(sink.port).encode()))
         if scenario.get("wineserver"):
             subprocess.run([scenario["wineserver"], "-w"], env=scenario["env"], timeout=120)
         started = time.monotonic()
         proc = subprocess.run(scenario["command"], env=scenario["env"], capture_output=True,
                               timeout=scenario.get("timeout", 120))
         elapsed = time.monotonic() - started
-        json.dump({"returncode": proc.returncode, "stderr": proc.stderr.decode("latin-1"),
-                   "elapsed": elapsed, "requests": [p.requests for p in pages]}, sys.stdout)
+        outcome = {"returncode": proc.returncode, "stderr": proc.stderr.decode("latin-1"),
+                   "elapsed": elapsed, "requests": [p.requests for p in pages]}
+        if sink is not None:
+            outcome["mails"] = [m.data.decode("latin-1") for m in sink.recorder.messages]
+            sink.close()
+        json.dump(outcome, sys.stdout)
         for page in pages:
             page.close()
 

@@ -9,6 +9,7 @@ or the `ip_page` fixture, which closes it after the test.
 
 from __future__ import annotations
 
+import socket
 import ssl
 import threading
 import time
@@ -60,7 +61,7 @@ class _Handler(BaseHTTPRequestHandler):
             # Relative and absolute Locations in turn.
             location = f"/r/{remaining - 1}"
             if remaining % 2:
-                location = f"{page.scheme}://{page.host}:{page.port}{location}"
+                location = f"{page.scheme}://{page.authority}{location}"
             self._send(302, b"", {"Location": location})
             return
         if s.endless:
@@ -98,19 +99,24 @@ class _Server(ThreadingHTTPServer):
     page: "IpPage"
 
 
+class _Server6(_Server):
+    address_family = socket.AF_INET6
+
+
 class IpPage:
     PATH = "/IPCheck.php"
 
     def __init__(self, certificate: tuple | None = None, host: str = "127.0.0.1", port: int = 0):
-        """certificate: (cert file, key file) to serve https; host and port to listen on (an
-        address other than loopback only inside a network namespace of the test's own)."""
+        """certificate: (cert file, key file) to serve https; host and port to listen on, "::1"
+        for IPv6 (an address other than loopback only inside a network namespace of the test's
+        own)."""
         self.script = Script()
         self.requests: list[str] = []
         self.request_headers: list[dict[str, str]] = []
         self._lock = threading.Lock()
         self._stop = threading.Event()
         self.host = host
-        self._server = _Server((host, port), _Handler)
+        self._server = (_Server6 if ":" in host else _Server)((host, port), _Handler)
         self._server.page = self
         self.port = self._server.server_address[1]
         self.scheme = "http"
@@ -123,8 +129,13 @@ class IpPage:
         self._thread.start()
 
     @property
+    def authority(self) -> str:
+        host = f"[{self.host}]" if ":" in self.host else self.host
+        return f"{host}:{self.port}"
+
+    @property
     def url(self) -> str:
-        return f"{self.scheme}://{self.host}:{self.port}{self.PATH}"
+        return f"{self.scheme}://{self.authority}{self.PATH}"
 
     def answer(self, body: bytes | str, status: int = 200, **options) -> "IpPage":
         if isinstance(body, str):

@@ -16,11 +16,12 @@ SAVE_ORDER = [
     "EmailConfig/SMTPServer", "EmailConfig/SMTPPort", "EmailConfig/SMTPUserName",
     "EmailConfig/SMTPPassword", "EmailConfig/FromEmail", "EmailConfig/ToEmail",
     "EmailConfig/SMTPAuth", "EmailConfig/UseSSL", "EmailConfig/Subject",
-    "General/WhatIsMyIP", "General/CreateTask", "General/TaskTime", "General/UninstallShortcut",
+    "General/WhatIsMyIP", "General/WhatIsMyIPv6", "General/CreateTask", "General/TaskTime", "General/UninstallShortcut",
     "General/ConfigShortcut", "General/WebsiteShortcut", "General/WebsiteURL",
     "General/RunConfigAfterInstall", "General/RunAfterInstall",
     "General/CheckEvery", "General/CheckAtStartup",
 ]
+IPV6_PAGES = "https://api6.ipify.org http://[::1]:8080/ip"
 INSTALL_BOXES = ["chkCreateTask", "chkOpenConfig", "chkRunAfterInstall", "chkWebsiteShortcut",
                  "chkUninstallShortcut", "chkConfigShortcut"]
 
@@ -86,7 +87,8 @@ def test_opens_with_defaults_switches_pages_and_saves_every_key(program, config_
     w.drive(*ids("settext:txtSMTPServer=smtp.example.test", "settext:comboSMTPPort=2525",
                  "settext:txtSMTPPassword=pa ss&word", "settext:txtToEmail=a@x.test, b@x.test",
                  "click:chkSMTPAuth", "click:chkCreateTask", "settext:txtScheduledTime=07:30:00",
-                 "select:comboCheckEvery=3", "click:chkCheckAtStartup", "label:lblClose1", "gone"))
+                 "select:comboCheckEvery=3", "click:chkCheckAtStartup",
+                 f"settext:txtWhatIsMyIPv6={IPV6_PAGES}", "label:lblClose1", "gone"))
     assert w.closed() == 0
     assert ini_keys(program.ini) == SAVE_ORDER
     assert read(program, "EmailConfig", "SMTPPort") == "2525"
@@ -96,14 +98,17 @@ def test_opens_with_defaults_switches_pages_and_saves_every_key(program, config_
     assert read(program, "General", "TaskTime") == "07:30:00"
     assert read(program, "General", "CheckEvery") == "6"
     assert read(program, "General", "CheckAtStartup") == "1"
+    assert read(program, "General", "WhatIsMyIPv6") == IPV6_PAGES
     stored = read(program, "EmailConfig", "SMTPPassword")
     assert stored and "pa ss" not in stored
 
     # Opened again, the window shows what was saved, the password in clear in its box.
     again = config_window()
     seen = again.drive(*ids("text:txtSMTPPassword", "text:comboSMTPPort", "check:chkCreateTask",
-                            "text:comboCheckEvery", "check:chkCheckAtStartup", "close", "gone"))
+                            "text:comboCheckEvery", "check:chkCheckAtStartup",
+                            "text:txtWhatIsMyIPv6", "close", "gone"))
     assert seen["text:313"] == "pa ss&word"
+    assert seen["text:271"] == IPV6_PAGES
     assert (seen["text:310"], seen["check:211"]) == ("2525", "0")
     assert (seen["text:261"], seen["check:262"]) == ("6 hours", "1")
 

@@ -26,7 +26,7 @@ IDS = dict(lblSideBar0=101, lblSideBar1=102, lblClose0=104, lblClose1=105, picGe
            chkCreateTask=211, txtScheduledTime=213, cmdSchedule0=215, cmdSchedule1=216,
            cmdSchedule2=217, txtSMTPServer=306, txtSMTPUserName=308, comboSMTPPort=310,
            chkUseSSL=311, txtSMTPPassword=313, chkSMTPAuth=314, txtFromEmail=316, txtToEmail=318,
-           txtEmailSubject=320, cmdTestEmail=321)
+           txtEmailSubject=320, cmdTestEmail=321, txtWhatIsMyIPv6=271)
 # The schedule's choices beside the time.
 IDS.update(lblCheckEvery=260, comboCheckEvery=261, chkCheckAtStartup=262)
 

@@ -288,6 +288,7 @@ private slots:
             f.Type(txtToEmail, "a@example.test, b@example.test");
             f.Get<QCheckBox>(chkSMTPAuth)->click();
             f.Get<QCheckBox>(chkCreateTask)->click();
+            f.Type(txtWhatIsMyIPv6, "https://api6.ipify.org http://[::1]:8080/ip");
             f.ClickLabel(lblClose1);
             QVERIFY(!f.window.isVisible());
         }
@@ -301,6 +302,7 @@ private slots:
                                       "EmailConfig/UseSSL",
                                       "EmailConfig/Subject",
                                       "General/WhatIsMyIP",
+                                      "General/WhatIsMyIPv6",
                                       "General/CreateTask",
                                       "General/TaskTime",
                                       "General/UninstallShortcut",
@@ -324,6 +326,13 @@ private slots:
         QCOMPARE(read("General", "TaskTime"), std::string("10:00:00"));
         QCOMPARE(read("General", "CheckEvery"), std::string("0"));
         QCOMPARE(read("General", "CheckAtStartup"), std::string("0"));
+        QCOMPARE(read("General", "WhatIsMyIPv6"),
+                 std::string("https://api6.ipify.org http://[::1]:8080/ip"));
+        {
+            OpenForm again;
+            QCOMPARE(again.Text(txtWhatIsMyIPv6),
+                     QString("https://api6.ipify.org http://[::1]:8080/ip"));
+        }
         const std::string stored = read("EmailConfig", "SMTPPassword");
         QVERIFY(stored.find("s3cret") == std::string::npos);
         auto plain = modBase85::DecryptText(stored, modBase85::kPasswordKey);

@@ -1,0 +1,104 @@
+#include "monitor/check_both_families.h"
+
+#include "common/dprint.h"
+#include "mail/send_email.h"
+#include "monitor/dual_stack_notice.h"
+#include "monitor/family_plan.h"
+#include "monitor/stable_addresses.h"
+#include "monitor/stored_values.h"
+#include "monitor/wan_ip.h"
+#include "settings/app_settings.h"
+#include "settings/ini_file.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace modGetExternalIP {
+
+namespace {
+
+struct Family {
+    const char* lastName;
+    const char* pendingName;
+    FamilyLookup found;
+    StoredPair stored;
+    FamilyPlan plan;
+};
+
+Family Judge(const char* lastName, const char* pendingName, FamilyLookup found, CompareBy by) {
+    Family f{lastName, pendingName, std::move(found), {}, {}};
+    f.stored = {ReadStored(lastName), ReadStored(pendingName)};
+    f.plan = PlanFamily(f.found.address, f.stored, by);
+    return f;
+}
+
+CompareBy IPv6CompareBy() {
+    const std::string value =
+        CommonModule::ReadINI(CommonModule::sAppINI, "General", "IPv6Compare");
+    const IPv6CompareSetting setting = IPv6CompareFromSetting(value);
+    if (!setting.recognised) {
+        CommonModule::DPrint("modGetExternalIP\\CheckWanIP: IPv6Compare=" + value +
+                             " is neither prefix nor address; the /64 prefix is compared");
+    }
+    return setting.compare == IPv6Compare::Address ? CompareBy::Text : CompareBy::Prefix64;
+}
+
+// The values that change before the send: stale marks dropped, marks for owed notices set, and
+// each address seen stored.
+void StoreBeforeSending(const Family& f) {
+    if (f.plan.clearPending) {
+        DeleteStored(f.pendingName);
+    }
+    if (f.plan.writePending) {
+        Store(f.pendingName, *f.found.address);
+    }
+    if (f.plan.writeLast) {
+        Store(f.lastName, *f.found.address);
+    }
+}
+
+NoticeFamily AsNotice(const Family& f) {
+    return {f.found.address, f.found.reason, f.plan.owed};
+}
+
+} // namespace
+
+bool IPv6Watched() {
+    return WanIPv6PageList().find_first_not_of(" \t") != std::string::npos;
+}
+
+void CheckBothFamilies() {
+    Family v4 = Judge(kLastValue, kPendingValue, GetWanIPv4BesideIPv6(), CompareBy::Text);
+    Family v6 = Judge(kLastIPv6Value, kPendingIPv6Value, GetWanIPv6(), IPv6CompareBy());
+    StoreBeforeSending(v4);
+    StoreBeforeSending(v6);
+    if (!v4.plan.owed && !v6.plan.owed) {
+        // Nothing to tell; a new address inside the same /64 was stored above.
+        return;
+    }
+    std::vector<std::string> reachable;
+    if (v6.found.address) {
+        reachable = StableAddressesIn(*v6.found.address, MachineIPv6Addresses());
+    }
+    const std::string lines = DualStackNoticeLines(AsNotice(v4), AsNotice(v6), reachable);
+    const auto accepted = [&] {
+        for (const Family* f : {&v4, &v6}) {
+            if (f->plan.owed) {
+                DeleteStored(f->pendingName);
+            }
+        }
+    };
+    if (modSendEmail::SendNotice(lines, accepted)) {
+        return;
+    }
+    // The notice did not go out: each address it told as new is put back, so the next run
+    // tries again.
+    for (const Family* f : {&v4, &v6}) {
+        if (f->plan.owed && f->plan.writeLast) {
+            Store(f->lastName, f->stored.last);
+        }
+    }
+}
+
+} // namespace modGetExternalIP
