@@ -32,17 +32,23 @@ def oauth_server(oauth_certificate):
     server.stop()
 
 
+_trusted_prefixes: set[str] = set()
+
+
 @pytest.fixture
 def trusting_env(program, oauth_certificate) -> dict[str, str]:
-    """The environment under which the program trusts the test CA."""
+    """The environment under which the program trusts the test CA (in Wine, once a prefix)."""
     ca = oauth_certificate[0]
     if not program.is_wine:
         return {"SSL_CERT_FILE": str(ca.cert)}
+    if str(program.wine_prefix) in _trusted_prefixes:
+        return {}
     proc = subprocess.run([str(WINE_RUN), str(BUILD / "win64" / "trust_test_ca.exe"),
                            program.windows_path(ca.cert)],
                           env={"WINEPREFIX": str(program.wine_prefix), "PATH": "/usr/bin:/bin"},
                           capture_output=True, timeout=120)
     assert proc.returncode == 0, proc.stderr.decode("latin-1")
+    _trusted_prefixes.add(str(program.wine_prefix))
     return {}
 
 
@@ -94,6 +100,8 @@ def test_signin_with_the_device_grant_stores_the_token_and_the_account(
                                          ("expired", "The code has expired.")])
 def test_a_refused_signin_ends_with_the_providers_words_and_status_1(
         program, oauth_server, trusting_env, step, words):
+    if program.is_wine and step == "expired":
+        pytest.skip("the same portable path as a denial; one Windows run shows the status")
     forget_sign_in(program)
     program.write_ini({"EmailConfig": oauth_server.settings()})
     oauth_server.device_script = [step]
