@@ -3,7 +3,10 @@ what is stored (and that it is not the token in clear on Windows), and the exit 
 
 from __future__ import annotations
 
+import http.client
 import shutil
+import ssl
+import urllib.parse
 import sqlite3
 import subprocess
 
@@ -116,3 +119,41 @@ def test_an_unknown_provider_is_a_settings_error(program):
     result = program.run("/signin")
     assert result.returncode == 2
     assert 'OAuthProvider "yahoo" is not one of microsoft, google or generic' in result.stdout
+
+
+def test_google_signin_without_a_display_takes_the_pasted_redirect(
+        program, oauth_server, oauth_certificate, trusting_env):
+    # The authorization address goes to a "browser" (here: one request to the server, which
+    # answers with the redirect); the address it was sent to is pasted back. The server checks
+    # the verifier against the challenge, and the redirect_uri.
+    forget_sign_in(program)
+    program.write_ini({"EmailConfig": {**oauth_server.settings(), "OAuthProvider": "google"}})
+    proc = subprocess.Popen(program.command(["/signin"]), cwd=program.folder,
+                            env=program.environment(trusting_env), stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        address = ""
+        for raw in proc.stdout:
+            line = raw.decode("latin-1").strip()
+            if line.startswith(oauth_server.authorize_url):
+                address = line
+                break
+        assert address, "no authorization address was printed"
+        query = urllib.parse.parse_qs(urllib.parse.urlsplit(address).query)
+        assert query["code_challenge_method"] == ["S256"] and query["state"][0]
+        context = ssl.create_default_context(cafile=str(oauth_certificate[0].cert))
+        target = urllib.parse.urlsplit(address)
+        connection = http.client.HTTPSConnection("localhost", oauth_server.port, context=context)
+        connection.request("GET", f"{target.path}?{target.query}")
+        redirect = connection.getresponse().getheader("Location")
+        connection.close()
+        proc.stdin.write(redirect.encode() + b"\r\n")
+        proc.stdin.close()
+        rest = proc.stdout.read().decode("latin-1")
+        assert proc.wait(timeout=120) == 0, rest
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    assert "Signed in as owner@example.test" in rest
+    assert oauth_server.counts["/token"] == 1
+    assert stored_refresh_token(program)
