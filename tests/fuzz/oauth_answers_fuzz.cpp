@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(!device.deviceCode.empty() && !device.userCode.empty() &&
                   !device.verificationUri.empty(),
               "an accepted device answer has its codes and address");
-        Check(device.expiresIn > 0 && device.interval > 0, "the device answer's times are positive");
+        Check(device.expiresIn > 0 && device.interval > 0,
+              "the device answer's times are positive");
     }
 
     // The same bytes as an ID token's payload, and as a whole token.
