@@ -157,3 +157,16 @@ def test_google_signin_without_a_display_takes_the_pasted_redirect(
     assert "Signed in as owner@example.test" in rest
     assert oauth_server.counts["/token"] == 1
     assert stored_refresh_token(program)
+
+
+@pytest.mark.parametrize("fault, words", [("redirect", "which is not followed"),
+                                          ("huge", "the answer is too large")])
+def test_token_answers_that_redirect_or_overflow_end_the_signin(
+        program, oauth_server, trusting_env, fault, words):
+    # A 307 would send the device code on to wherever it points; 10 MiB is past the 64 KiB bound.
+    program.write_ini({"EmailConfig": oauth_server.settings()})
+    setattr(oauth_server, fault, True)
+    result = program.run("/signin", env=trusting_env)
+    assert result.returncode == 1
+    assert words in result.stdout
+    assert oauth_server.counts["/elsewhere"] == 0
