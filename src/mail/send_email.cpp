@@ -2,6 +2,7 @@
 
 #include "common/dprint.h"
 #include "mail/message.h"
+#include "mail/oauth_logon.h"
 #include "mail/smtp_client.h"
 #include "mail/smtp_transport.h"
 
@@ -44,6 +45,20 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                                                EmailSettings.SMTPPort);
     config.userName = EmailSettings.SMTPUserName;
     config.password = EmailSettings.SMTPPassword;
+    // With an OAuth sign-in the logon is XOAUTH2, whatever "Authenticate" says.
+    const Outcome<std::optional<TokenLogon>> token =
+        OAuthLogon(config.security, EmailSettings.SMTPUserName, timeout);
+    if (!token) {
+        Trap(token.error(), result);
+        return result;
+    }
+    if (const std::optional<TokenLogon>& logon = token.value()) {
+        config.authenticate = true;
+        config.logon = SmtpLogon::XOAuth2;
+        config.userName = logon->account;
+        config.accessToken = logon->accessToken;
+        config.password.clear();
+    }
     const NotificationMessage message = ComposeMessage(EmailSettings, sNewIP);
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
     if (Failure f = SendSmtpMessage(config, message, *transport, onAccepted)) {
