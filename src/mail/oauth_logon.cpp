@@ -14,34 +14,15 @@ namespace {
 
 constexpr const char* kSection = "EmailConfig";
 
-std::string ReadSetting(const char* key) {
-    return CommonModule::ReadINI(CommonModule::sAppINI, kSection, key);
-}
-
-const char* const kSignInAgain =
-    "sign in again with \"addrwatch /signin\" or the configuration window's \"Sign In...\"";
-
-// The log's text for a renewal that failed.
-std::string RenewalFailure(const oauth::RenewResult& renewed, const std::string& account) {
-    const std::string who = account.empty() ? "the mail account" : account;
-    const std::string why = renewed.message.empty() ? "" : " (" + renewed.message + ")";
-    switch (renewed.error) {
-    case oauth::RenewError::InvalidGrant:
-        return "The OAuth sign-in of " + who + " was revoked or has expired" + why + ": " +
-               kSignInAgain + ".";
-    case oauth::RenewError::NotSignedIn:
-        return "No OAuth sign-in is stored for " + who +
-               ": sign in with \"addrwatch /signin\" or "
-               "the configuration window's \"Sign In...\".";
-    default:
-        return "The access token for " + who + " could not be renewed" + why + ".";
-    }
+// The log's text for a renewal that failed: the sign-in's own words (a revoked or expired one
+// names the account and how to sign in again).
+std::string RenewalFailure(const oauth::RenewResult& renewed) {
+    return renewed.message.empty() ? "The access token could not be renewed." : renewed.message;
 }
 
 } // namespace
 
 Outcome<std::optional<TokenLogon>> OAuthLogon(ConnectionSecurity security,
-                                              const std::string& account,
                                               std::chrono::milliseconds requestTime) {
     const Outcome<oauth::OAuthSettings> settings = oauth::LoadOAuthSettings();
     if (!settings) {
@@ -59,15 +40,13 @@ Outcome<std::optional<TokenLogon>> OAuthLogon(ConnectionSecurity security,
     bounds.time = std::min(bounds.time, requestTime);
     const oauth::RenewResult renewed = oauth::RenewAccessToken(settings.value(), bounds);
     if (renewed.error != oauth::RenewError::None) {
-        return VbError{smtp_errors::kLogonFailed, RenewalFailure(renewed, account)};
+        return VbError{smtp_errors::kLogonFailed, RenewalFailure(renewed)};
     }
-    return std::optional<TokenLogon>(
-        TokenLogon{renewed.grant.account.empty() ? account : renewed.grant.account,
-                   renewed.grant.accessToken});
+    return std::optional<TokenLogon>(TokenLogon{renewed.grant.account, renewed.grant.accessToken});
 }
 
 void KeepSignInAlive() {
-    if (ReadSetting("OAuthProvider").empty()) {
+    if (CommonModule::ReadINI(CommonModule::sAppINI, kSection, "OAuthProvider").empty()) {
         return; // the password logon: nothing to keep alive
     }
     const Outcome<oauth::OAuthSettings> settings = oauth::LoadOAuthSettings();
@@ -80,8 +59,7 @@ void KeepSignInAlive() {
     }
     const oauth::RenewResult renewed = oauth::RenewAccessToken(settings.value());
     if (renewed.error != oauth::RenewError::None) {
-        CommonModule::DPrint("modSendEmail\\KeepSignInAlive: " +
-                             RenewalFailure(renewed, ReadSetting("SMTPUserName")));
+        CommonModule::DPrint("modSendEmail\\KeepSignInAlive: " + RenewalFailure(renewed));
     }
 }
 

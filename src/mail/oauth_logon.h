@@ -22,13 +22,12 @@ struct TokenLogon {
 
 // With an OAuth provider set, a fresh access token for the session; no value without one (the
 // password logon as before). security is the session's: the token goes only over TLS, so plain
-// text is refused before any request. account is the settings' SMTPUserName, for the messages and
-// for a grant that names none. requestTime bounds the token request (and never lifts it past its
-// 60 s). Errors, each with its message for the log: kLogonFailed for the provider's settings (an
-// unknown provider, no client id) and for a renewal that failed (a revoked or expired sign-in names
-// the account and how to sign in again); kSecureChannelFailed for plain text.
+// text is refused before any request. requestTime bounds the token request (and never lifts it
+// past its 60 s). Errors, each with its message for the log: kLogonFailed for the provider's
+// settings (an unknown provider, no client id) and for a renewal that failed (a revoked or
+// expired sign-in names the account and how to sign in again); kSecureChannelFailed for plain
+// text.
 Outcome<std::optional<TokenLogon>> OAuthLogon(ConnectionSecurity security,
-                                              const std::string& account,
                                               std::chrono::milliseconds requestTime);
 
 // For a check run with nothing to send: renews the sign-in when its last renewal is a week old or

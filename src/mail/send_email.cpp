@@ -46,8 +46,7 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
     config.userName = EmailSettings.SMTPUserName;
     config.password = EmailSettings.SMTPPassword;
     // With an OAuth sign-in the logon is XOAUTH2, whatever "Authenticate" says.
-    const Outcome<std::optional<TokenLogon>> token =
-        OAuthLogon(config.security, EmailSettings.SMTPUserName, timeout);
+    const Outcome<std::optional<TokenLogon>> token = OAuthLogon(config.security, timeout);
     if (!token) {
         Trap(token.error(), result);
         return result;
