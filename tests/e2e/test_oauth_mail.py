@@ -99,12 +99,8 @@ def stored_refresh_token(program) -> bytes | None:
 
 
 def age_renewal(program) -> None:
-    """Makes the last renewal (RefreshedAt) older than a week."""
+    """Makes the last renewal (RefreshedAt) in the native store older than a week."""
     old = "2020-01-01T00:00:00Z"
-    if program.is_wine:
-        _wine(program, "reg", "add", KEY + r"\OAuth", "/v", "RefreshedAt", "/t", "REG_SZ",
-              "/d", old, "/f")
-        return
     with sqlite3.connect(program.state_dir / "registry.db") as con:
         changed = con.execute("UPDATE vals SET data = ? WHERE folded = 'refreshedat'",
                               (old.encode() + b"\0",)).rowcount
@@ -139,8 +135,7 @@ class Secrets:
 
 def test_signed_in_runs_deliver_with_rotated_tokens_and_a_revoked_sign_in_keeps_the_notice(
         program, oauth, smtp, ip_page, trusting_env):
-    forget_address(program)
-    forget_sign_in(program)
+    forget_address(program)  # under Wine the sign-in's subkey goes with it
     program.write_ini({"General": {"WhatIsMyIP": ip_page.url},
                        "EmailConfig": email_config(smtp, oauth)})
     secrets = Secrets(oauth)
@@ -165,7 +160,6 @@ def test_signed_in_runs_deliver_with_rotated_tokens_and_a_revoked_sign_in_keeps_
     assert smtp.long_lines == 0
     assert "AUTH" in smtp.recorder.commands(tls=True)
     assert "AUTH" not in smtp.recorder.commands(tls=False)
-    assert pending_address(program) is None
     # The renewal rotated the refresh token; the store holds the new one.
     first_rotation = oauth.refresh_token
     if not program.is_wine:
@@ -179,15 +173,16 @@ def test_signed_in_runs_deliver_with_rotated_tokens_and_a_revoked_sign_in_keeps_
             "refresh_token"][-1] == first_rotation
     assert oauth.refresh_token != first_rotation
 
-    # Nothing to send and a fresh renewal: no request. A week-old renewal: one, and still no mail.
-    requests = oauth.counts["/token"]
-    run()
-    assert oauth.counts["/token"] == requests
-    age_renewal(program)
-    run()
-    assert oauth.counts["/token"] == requests + 1
-    assert mailed(smtp) == ["203.0.113.7", "198.51.100.1"]
+    # Nothing to send and a fresh renewal: no request. A week-old renewal: one, and still no
+    # mail. (Portable logic: natively only, where a run costs little.)
     if not program.is_wine:
+        requests = oauth.counts["/token"]
+        run()
+        assert oauth.counts["/token"] == requests
+        age_renewal(program)
+        run()
+        assert oauth.counts["/token"] == requests + 1
+        assert mailed(smtp) == ["203.0.113.7", "198.51.100.1"]
         assert stored_refresh_token(program) == oauth.refresh_token.encode()
 
     # Revoked: no mail, the notice stays owed, and the log says whose sign-in and what to do.
