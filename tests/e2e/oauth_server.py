@@ -130,7 +130,8 @@ class OAuthServer:
         context.load_cert_chain(*map(str, certificate))
         self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
         self.port = self._server.server_address[1]
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.05},
+                                        daemon=True)
         self._thread.start()
 
     # --- addresses --------------------------------------------------------------------------
