@@ -31,8 +31,8 @@ private:
 };
 
 // The guard for work outside a check run that must not overlap one (the window's renewal of an
-// OAuth token, which a check run may be rotating): tries until it is acquired or wait is over, and
-// gives the last attempt either way.
+// OAuth token, which a check run may be rotating): tries again until the guard is acquired or wait
+// has passed, and returns the last attempt either way.
 std::unique_ptr<SingleInstance> AwaitSingleInstance(std::chrono::milliseconds wait);
 
 } // namespace modGetExternalIP
