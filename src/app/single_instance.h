@@ -5,6 +5,7 @@
 // never blocks the next.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 namespace modGetExternalIP {
@@ -28,5 +29,10 @@ private:
     std::unique_ptr<Impl> impl_;
     bool acquired_ = false;
 };
+
+// The guard for work outside a check run that must not overlap one (the window's renewal of an
+// OAuth token, which a check run may be rotating): tries again until the guard is acquired or wait
+// has passed, and returns the last attempt either way.
+std::unique_ptr<SingleInstance> AwaitSingleInstance(std::chrono::milliseconds wait);
 
 } // namespace modGetExternalIP

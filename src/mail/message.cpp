@@ -134,6 +134,47 @@ std::string Base64Encode(std::string_view in) {
     return out;
 }
 
+std::optional<std::string> Base64Decode(std::string_view text) {
+    while (!text.empty() && text.back() == '=') {
+        text.remove_suffix(1);
+    }
+    if (text.size() % 4 == 1) {
+        return std::nullopt;
+    }
+    std::string out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z') {
+            v = c - 'A';
+        } else if (c >= 'a' && c <= 'z') {
+            v = c - 'a' + 26;
+        } else if (c >= '0' && c <= '9') {
+            v = c - '0' + 52;
+        } else if (c == '+' || c == '/') {
+            v = c == '+' ? 62 : 63;
+        } else {
+            return std::nullopt;
+        }
+        bits = (bits << 6) | std::uint32_t(v);
+        if (++count == 4) {
+            out += char((bits >> 16) & 0xff);
+            out += char((bits >> 8) & 0xff);
+            out += char(bits & 0xff);
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 2) {
+        out += char((bits >> 4) & 0xff);
+    } else if (count == 3) {
+        out += char((bits >> 10) & 0xff);
+        out += char((bits >> 2) & 0xff);
+    }
+    return out;
+}
+
 std::string MessageFooter() {
     return std::string("\r\n\r\nThis message sent by ") + product::kMaker + " - " +
            CommonModule::AppVersionText("", "");

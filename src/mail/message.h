@@ -8,6 +8,7 @@
 #include "mail/send_email.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,8 @@ struct WireInputs {
 std::string BuildMessageData(const NotificationMessage& message, const WireInputs& inputs);
 
 std::string Base64Encode(std::string_view bytes);
+// The bytes of standard base64 text (padding optional); no value when it holds anything else.
+std::optional<std::string> Base64Decode(std::string_view text);
 
 // Server text fit for the log: control and non-ASCII bytes become "?", lines are joined by a
 // blank, and the result is cut to a sane length.

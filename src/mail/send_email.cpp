@@ -2,6 +2,7 @@
 
 #include "common/dprint.h"
 #include "mail/message.h"
+#include "mail/oauth_logon.h"
 #include "mail/smtp_client.h"
 #include "mail/smtp_transport.h"
 
@@ -65,6 +66,19 @@ bool SendComposed(const Composer& compose, std::chrono::milliseconds timeout,
                                                EmailSettings.SMTPPort);
     config.userName = EmailSettings.SMTPUserName;
     config.password = EmailSettings.SMTPPassword;
+    // With an OAuth sign-in the logon is XOAUTH2, whatever "Authenticate" says.
+    const Outcome<std::optional<TokenLogon>> token = OAuthLogon(config.security, timeout);
+    if (!token) {
+        Trap(token.error(), result);
+        return result;
+    }
+    if (const std::optional<TokenLogon>& logon = token.value()) {
+        config.authenticate = true;
+        config.logon = SmtpLogon::XOAuth2;
+        config.userName = logon->account;
+        config.accessToken = logon->accessToken;
+        config.password.clear();
+    }
     const NotificationMessage message = compose(EmailSettings);
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
     if (Failure f = SendSmtpMessage(config, message, *transport, onAccepted)) {

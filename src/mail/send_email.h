@@ -38,10 +38,13 @@ inline constexpr std::chrono::milliseconds kConnectionTimeout{60000};
 
 // Sends the notification for the new address. True when the settings were complete and the
 // message was accepted by the server; false otherwise, with the log lines of the failure.
+// With an OAuth provider set, the access token is renewed first: the caller holds the check-run
+// guard (see OAuthLogon).
 // onAccepted, when given, runs the moment the server accepts the message (before the session's
 // courtesy end), so the caller's record of the delivery does not wait on the server's goodbye.
 bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted = {});
-// The same with another connection timeout; for tests that need a silent server to give up soon.
+// The same with another connection timeout (which bounds the token request too); for tests that
+// need a silent server to give up soon.
 bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                const std::function<void()>& onAccepted = {});
 

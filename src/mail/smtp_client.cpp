@@ -2,6 +2,8 @@
 
 #include "common/text.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +18,8 @@ namespace {
 constexpr std::chrono::milliseconds kQuitWait{5000};
 // A server word at least this long that is part of a secret the client sent counts as its echo.
 constexpr std::size_t kMinEchoFragment = 8;
+// SMTP's longest command line, CRLF included (RFC 5321 section 4.5.3.1.4).
+constexpr std::size_t kMaxCommandLine = 512;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -32,17 +36,36 @@ bool IsBase64Char(char c) {
 
 constexpr std::string_view kHidden = "[hidden]";
 
-// What the client sends to authenticate, in every form a server might echo it back.
-std::vector<std::string> Secrets(const SmtpConfig& config) {
-    if (!config.authenticate) {
-        return {};
-    }
+// The initial response of AUTH PLAIN, before its base64.
+std::string PlainResponse(const SmtpConfig& config) {
     std::string plain;
     plain += '\0';
     plain += config.userName;
     plain += '\0';
     plain += config.password;
-    std::vector<std::string> secrets = {Base64Encode(plain)};
+    return plain;
+}
+
+// The initial response of AUTH XOAUTH2, before its base64.
+std::string XOAuth2Response(const SmtpConfig& config) {
+    constexpr char kSeparator = '\x01';
+    return "user=" + config.userName + kSeparator + "auth=Bearer " + config.accessToken +
+           kSeparator + kSeparator;
+}
+
+// What the client sends to authenticate, in every form a server might echo it back.
+std::vector<std::string> Secrets(const SmtpConfig& config) {
+    if (!config.authenticate) {
+        return {};
+    }
+    if (config.logon == SmtpLogon::XOAuth2) {
+        std::vector<std::string> secrets = {Base64Encode(XOAuth2Response(config))};
+        if (!config.accessToken.empty()) {
+            secrets.push_back(config.accessToken);
+        }
+        return secrets;
+    }
+    std::vector<std::string> secrets = {Base64Encode(PlainResponse(config))};
     if (!config.password.empty()) {
         secrets.push_back(config.password);
         secrets.push_back(Base64Encode(config.password));
@@ -216,19 +239,84 @@ std::vector<std::string> AuthMechanisms(const SmtpReply& ehlo) {
     return out;
 }
 
+// AUTH with an initial response (RFC 4954 section 4): on the AUTH line when the line fits SMTP's
+// command limit, otherwise alone after the server's empty 334 (a server may refuse the longer
+// line outright). The reply is the server's answer to the response, or its refusal of AUTH.
+Outcome<SmtpReply> AuthWithResponse(Session& s, const std::string& mechanism,
+                                    const std::string& response) {
+    const std::string line = "AUTH " + mechanism + " " + response;
+    if (line.size() + 2 <= kMaxCommandLine) {
+        return s.Command(line);
+    }
+    Outcome<SmtpReply> r = s.Command("AUTH " + mechanism);
+    if (!r || r.value().code != 334) {
+        return r;
+    }
+    return s.Command(response);
+}
+
+// The "status" of an XOAUTH2 error challenge (base64 of a JSON object); empty when it has none.
+std::string ProviderStatus(const SmtpReply& challenge) {
+    const std::optional<std::string> decoded = Base64Decode(challenge.Text());
+    if (!decoded) {
+        return {};
+    }
+    const nlohmann::json answer = nlohmann::json::parse(*decoded, nullptr, false);
+    if (!answer.is_object()) {
+        return {};
+    }
+    const auto status = answer.find("status");
+    if (status == answer.end()) {
+        return {};
+    }
+    if (status->is_string()) {
+        return SanitizeServerText(status->get<std::string>().substr(0, 40));
+    }
+    if (status->is_number_integer()) {
+        return std::to_string(status->get<long long>());
+    }
+    return {};
+}
+
+// AUTH XOAUTH2. A refused token comes back as a 334 error challenge, which the client answers
+// with an empty line to have the server's final reply.
+Failure LogOnWithToken(Session& s, const SmtpReply& ehlo, const SmtpConfig& config) {
+    const std::vector<std::string> mechanisms = AuthMechanisms(ehlo);
+    if (std::find(mechanisms.begin(), mechanisms.end(), "XOAUTH2") == mechanisms.end()) {
+        return VbError{smtp_errors::kLogonFailed,
+                       "The server does not offer the XOAUTH2 logon that an OAuth sign-in needs."};
+    }
+    Outcome<SmtpReply> r = AuthWithResponse(s, "XOAUTH2", Base64Encode(XOAuth2Response(config)));
+    std::string status;
+    if (r && r.value().code == 334) {
+        status = ProviderStatus(r.value());
+        r = s.Command("");
+    }
+    if (!r) {
+        return r.error();
+    }
+    if (r.value().code != 235) {
+        return s.Refusal(smtp_errors::kLogonFailed,
+                         status.empty() ? "The server rejected the access token."
+                                        : "The server rejected the access token (the "
+                                          "provider's status: " +
+                                              status + ").",
+                         r.value());
+    }
+    return std::nullopt;
+}
+
 Failure Authenticate(Session& s, const SmtpReply& ehlo, const SmtpConfig& config) {
+    if (config.logon == SmtpLogon::XOAuth2) {
+        return LogOnWithToken(s, ehlo, config);
+    }
     const std::vector<std::string> mechanisms = AuthMechanisms(ehlo);
     auto offers = [&](const char* m) {
         return std::find(mechanisms.begin(), mechanisms.end(), m) != mechanisms.end();
     };
     Outcome<SmtpReply> r = VbError{};
     if (offers("PLAIN")) {
-        std::string credentials;
-        credentials += '\0';
-        credentials += config.userName;
-        credentials += '\0';
-        credentials += config.password;
-        r = s.Command("AUTH PLAIN " + Base64Encode(credentials));
+        r = AuthWithResponse(s, "PLAIN", Base64Encode(PlainResponse(config)));
     } else if (offers("LOGIN")) {
         r = s.Command("AUTH LOGIN");
         if (r && r.value().code == 334) {

@@ -1,10 +1,13 @@
 // The SMTP client: one message, one connection, over any SmtpTransport.
 //
 // Greeting, EHLO (HELO when EHLO is refused), STARTTLS and EHLO again when asked for, AUTH PLAIN
-// or LOGIN as offered (only when asked for), MAIL FROM, one RCPT TO per address, DATA, QUIT.
+// or LOGIN as offered, or XOAUTH2 with an access token (only when asked for), MAIL FROM, one
+// RCPT TO per address, DATA, QUIT. An AUTH line with its initial response stays within SMTP's
+// 512-octet command limit: a longer response follows the server's empty 334 instead.
 // Only a 2xx reply completes a step (354 answers DATA). Any other reply, a closed connection or
 // a timeout ends the attempt with an error whose description carries the server's reply,
-// sanitised. The password never appears in an error, nor does a server's echo of it.
+// sanitised. The password and the access token never appear in an error, nor does a server's
+// echo of them.
 #pragma once
 
 #include "mail/connection_security.h"
@@ -21,6 +24,12 @@ namespace modSendEmail {
 // The whole session, connection to QUIT, ends within this, whatever each wait has left.
 inline constexpr std::chrono::milliseconds kSessionLimit = std::chrono::minutes(5);
 
+// How the client logs on when it authenticates.
+enum class SmtpLogon {
+    Password, // AUTH PLAIN, else LOGIN, as the server offers: userName and password
+    XOAuth2,  // AUTH XOAUTH2: userName is the account the token was issued for
+};
+
 // The delivery settings.
 struct SmtpConfig {
     std::string server;
@@ -31,6 +40,8 @@ struct SmtpConfig {
     ConnectionSecurity security = ConnectionSecurity::Plain;
     std::string userName;
     std::string password;
+    SmtpLogon logon = SmtpLogon::Password;
+    std::string accessToken;                                // the bearer token of an XOAuth2 logon
     std::chrono::milliseconds sessionLimit = kSessionLimit; // all the waits together
     // The time the deadlines are reckoned in; the steady clock unless a test steers time.
     std::function<Deadline()> clock;

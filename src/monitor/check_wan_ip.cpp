@@ -7,6 +7,7 @@
 // address knows an earlier run stopped before its notice was accepted, and sends it. Only a run
 // stopped in the instant between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
+#include "mail/oauth_logon.h"
 #include "mail/send_email.h"
 #include "monitor/check_both_families.h"
 #include "monitor/stored_values.h"
@@ -33,6 +34,7 @@ void CheckWanIP() {
     const std::optional<std::string> found = GetWanIP();
     if (!found) {
         // No page gave an address that passes ValidateAddress: the run changes nothing.
+        modSendEmail::KeepSignInAlive();
         return;
     }
     const std::string& current = *found;
@@ -44,6 +46,7 @@ void CheckWanIP() {
             // The address went back to the one last told before that notice could go out.
             ClearPending();
         }
+        modSendEmail::KeepSignInAlive();
         return;
     }
     // The mark goes first, so a crash at any later point leaves the notice owed.

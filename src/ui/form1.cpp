@@ -1,5 +1,7 @@
 #include "ui/form1.h"
 
+#include "app/single_instance.h"
+#include "common/dprint.h"
 #include "common/file_checks.h"
 #include "common/shell.h"
 #include "mail/send_email.h"
@@ -10,6 +12,7 @@
 #include "ui/schedule_commands.h"
 
 #include <charconv>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -19,6 +22,8 @@ namespace {
 
 constexpr const char* kGeneral = "General";
 constexpr const char* kEmail = "EmailConfig";
+// How long "Send Test Email" waits for a check run to end before it gives up.
+constexpr std::chrono::milliseconds kTestEmailGuardWait{30000};
 
 std::string Read(const char* section, const char* key) {
     return CommonModule::ReadINI(CommonModule::sAppINI, section, key);
@@ -222,7 +227,19 @@ void Form1::SaveSettings() {
 void Form1::cmdTestEmail_Click() {
     SaveEmailSettings();
     const std::string address = modGetExternalIP::GetWanIPDefault();
-    const bool sent = modSendEmail::SendEmail(address);
+    // An OAuth send renews the token, which a check run may be rotating: wait for the run's guard.
+    std::unique_ptr<modGetExternalIP::SingleInstance> guard;
+    if (!Read(kEmail, "OAuthProvider").empty()) {
+        guard = modGetExternalIP::AwaitSingleInstance(kTestEmailGuardWait);
+    }
+    const bool blocked = guard && !guard->Acquired();
+    if (blocked) {
+        CommonModule::DPrint("Form1\\cmdTestEmail: a check run is in progress and did not end "
+                             "within " +
+                             std::to_string(kTestEmailGuardWait.count() / 1000) +
+                             " seconds; no test email was sent");
+    }
+    const bool sent = !blocked && modSendEmail::SendEmail(address);
     view_.ShowMessage(sent ? "Test email successfully sent!"
                            : "Failed to send test email, please check your settings.",
                       kMessageCaption);

@@ -9,7 +9,10 @@
 //   one, and inside TLS the client greets again and uses only the capabilities offered there;
 // - it reports success exactly when the end of the data got 2xx (and, with STARTTLS, in TLS);
 // - its error texts are printable and, when it authenticates, never carry the password or its
-//   encodings, whatever the server echoes; and only well-formed CRLF lines go on the wire.
+//   encodings, whatever the server echoes; and only well-formed CRLF lines go on the wire;
+// - with an access token (XOAUTH2, a token as long as real ones) no AUTH line passes 512 octets:
+//   the response follows the server's 334, a further 334 (the error challenge) gets an empty
+//   line, and neither the token nor its encoding reaches the log.
 #include "fuzz_input.h"
 #include "invariant.h"
 #include "mail/smtp_client.h"
@@ -37,6 +40,10 @@ enum class Kind {
     Handshake,
     AuthPlain,
     AuthLogin,
+    AuthXOAuth2,     // with the response on the line
+    AuthXOAuth2Bare, // the response to follow the 334
+    TokenResponse,
+    ChallengeAnswer, // the empty line after the error challenge
     User,
     Pass,
     Mail,
@@ -81,6 +88,10 @@ std::vector<Command> Commands(const std::string& sent) {
             kind = Kind::AuthPlain;
         } else if (line == "AUTH LOGIN") {
             kind = Kind::AuthLogin;
+        } else if (starts("AUTH XOAUTH2 ")) {
+            kind = Kind::AuthXOAuth2;
+        } else if (line == "AUTH XOAUTH2") {
+            kind = Kind::AuthXOAuth2Bare;
         } else if (starts("MAIL FROM:<")) {
             kind = Kind::Mail;
         } else if (starts("RCPT TO:<")) {
@@ -90,6 +101,11 @@ std::vector<Command> Commands(const std::string& sent) {
             inPayload = true;
         } else if (line == "QUIT") {
             kind = Kind::Quit;
+        } else if (previous == Kind::AuthXOAuth2Bare) {
+            kind = Kind::TokenResponse;
+        } else if (line.empty() &&
+                   (previous == Kind::AuthXOAuth2 || previous == Kind::TokenResponse)) {
+            kind = Kind::ChallengeAnswer;
         } else if (previous == Kind::AuthLogin) {
             kind = Kind::User; // base64, never one of the commands above
         } else if (previous == Kind::User) {
@@ -155,7 +171,12 @@ bool Allows(Kind kind, const SmtpReply& r) {
         return Is2xx(r);
     case Kind::AuthPlain:
     case Kind::Pass:
+    case Kind::ChallengeAnswer:
         return r.code == 235;
+    case Kind::AuthXOAuth2:
+    case Kind::TokenResponse:
+    case Kind::AuthXOAuth2Bare:
+        return r.code == 235 || r.code == 334;
     case Kind::AuthLogin:
     case Kind::User:
         return r.code == 334 || r.code == 235; // a challenge, or logged on already
@@ -196,8 +217,10 @@ bool Printable(const std::string& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Control byte 0: bit 0 authenticate, bit 1 TLS from the first byte, bits 2-3 one to three
-    // recipients, bit 4 silence instead of a close at the end, bit 5 STARTTLS, bit 7 a failing
-    // handshake. The other control bytes cut the reads.
+    // recipients, bit 4 silence instead of a close at the end, bit 5 STARTTLS, bit 6 clear
+    // XOAUTH2 (a long token, or a short one with bit 3; the printable seeds have bit 6 set and
+    // log on with the password), bit 7 a failing handshake. The other control bytes cut the
+    // reads.
     const fuzzing::FuzzInput input = fuzzing::SplitControlLine(data, size);
     const unsigned flags = input.control.empty() ? 0 : static_cast<unsigned char>(input.control[0]);
     const std::string_view sizes = input.control.empty() ? input.control : input.control.substr(1);
@@ -212,6 +235,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          : ConnectionSecurity::Plain;
     config.userName = "ann";
     config.password = "Zq7!pw-Secret";
+    const bool xoauth2 = config.authenticate && (flags & 64) == 0;
+    if (xoauth2) {
+        config.logon = SmtpLogon::XOAuth2;
+        config.password.clear();
+        config.accessToken = (flags & 8) != 0 ? "ya29.Short-token_7"
+                                              : "eyJ0eXAi." + std::string(1900, 'Q') + ".Zx-_9";
+    }
     NotificationMessage message;
     message.From = "w@x.test";
     message.To =
@@ -250,7 +280,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(crlf != std::string::npos, "what is sent ends in CRLF");
         const std::string_view line = std::string_view(sent).substr(start, crlf - start);
         Check(line.find_first_of("\r\n") == std::string_view::npos, "no lone CR or LF is sent");
-        Check(line.size() <= 998, "no line on the wire exceeds 998 octets");
+        // A SASL response has no line limit of its own; every command keeps SMTP's.
+        Check(line.size() <= 998 || (xoauth2 && line.find(' ') == std::string_view::npos),
+              "no line on the wire exceeds 998 octets");
+        Check(line.rfind("AUTH ", 0) != 0 || line.size() + 2 <= 512,
+              "no AUTH line exceeds 512 octets");
         start = crlf + 2;
     }
 
@@ -259,6 +293,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string userLine = Base64Encode(config.userName);
     const std::string passLine = Base64Encode(config.password);
     const std::string plain = Base64Encode(std::string("\0ann\0", 5) + config.password);
+    const std::string bearer =
+        Base64Encode("user=ann\x01" + ("auth=Bearer " + config.accessToken) + "\x01\x01");
     const bool mustSecure = config.security == ConnectionSecurity::StartTls;
 
     Kind previous = Kind::Greeting;
@@ -302,6 +338,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 } else if (c.kind == Kind::Helo) {
                     // A 3xx reply to EHLO is no refusal, but no clear acceptance either.
                     next = previous == Kind::Ehlo && !Is2xx(before);
+                } else if (xoauth2) {
+                    next = (c.kind == Kind::AuthXOAuth2 || c.kind == Kind::AuthXOAuth2Bare) &&
+                           OffersAuth(ehlo, "XOAUTH2");
                 } else if (config.authenticate) {
                     next = (c.kind == Kind::AuthPlain && OffersAuth(ehlo, "PLAIN")) ||
                            (c.kind == Kind::AuthLogin && OffersAuth(ehlo, "LOGIN"));
@@ -317,7 +356,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             case Kind::AuthPlain:
             case Kind::Pass:
+            case Kind::ChallengeAnswer:
                 next = c.kind == Kind::Mail;
+                break;
+            case Kind::AuthXOAuth2Bare:
+                next = before.code == 235 ? c.kind == Kind::Mail
+                                          : c.kind == Kind::TokenResponse && c.line == bearer;
+                break;
+            case Kind::AuthXOAuth2:
+            case Kind::TokenResponse:
+                next = c.kind == (before.code == 235 ? Kind::Mail : Kind::ChallengeAnswer);
                 break;
             case Kind::AuthLogin:
                 next = before.code == 235 ? c.kind == Kind::Mail
@@ -342,6 +390,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (c.kind == Kind::AuthPlain) {
             Check(c.line == "AUTH PLAIN " + plain, "AUTH PLAIN carries the credentials");
+        } else if (c.kind == Kind::AuthXOAuth2) {
+            Check(c.line == "AUTH XOAUTH2 " + bearer, "AUTH XOAUTH2 carries the token");
+        } else if (xoauth2) {
+            Check(c.kind == Kind::TokenResponse ||
+                      (c.line.find(bearer.substr(0, 40)) == std::string::npos &&
+                       c.line.find(config.accessToken) == std::string::npos),
+                  "the token goes only into the AUTH exchange");
         } else if (c.kind != Kind::Pass) {
             Check(c.line.find(passLine) == std::string::npos &&
                       c.line.find(config.password) == std::string::npos,
@@ -370,7 +425,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         result->description);
     }
     // Once the client authenticates, no server echo brings the credentials into the log.
-    if (config.authenticate) {
+    if (xoauth2) {
+        for (const std::string& secret : {config.accessToken, bearer}) {
+            for (const std::string& line : lines) {
+                Check(line.find(secret) == std::string::npos, "the token is never logged");
+            }
+        }
+    } else if (config.authenticate) {
         for (const std::string& secret : {config.password, passLine, plain}) {
             for (const std::string& line : lines) {
                 Check(line.find(secret) == std::string::npos, "the password is never logged");

@@ -9,11 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +56,23 @@ TEST_F(CheckRunGuard, CreatesPrivateFoldersAndLockAndStopsASecondRun) {
     const SingleInstance second;
     EXPECT_FALSE(second.Acquired());
     EXPECT_TRUE(log.Messages().empty());
+}
+
+// Waiting for the guard (as "Send Test Email" does before it renews a token): it is had as soon
+// as its holder lets go, and not at all while the holder keeps it past the wait.
+TEST_F(CheckRunGuard, AwaitingTheGuardEndsWhenItsHolderLetsGoOrAtTheBound) {
+    using std::chrono::milliseconds;
+    auto holder = std::make_unique<SingleInstance>();
+    ASSERT_TRUE(holder->Acquired());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(modGetExternalIP::AwaitSingleInstance(milliseconds(300))->Acquired());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(300));
+    std::thread release([&holder] {
+        std::this_thread::sleep_for(milliseconds(200));
+        holder.reset();
+    });
+    EXPECT_TRUE(modGetExternalIP::AwaitSingleInstance(std::chrono::seconds(60))->Acquired());
+    release.join();
 }
 
 TEST_F(CheckRunGuard, AnOlderOrForeignLockFileIsPutRightInPlace) {

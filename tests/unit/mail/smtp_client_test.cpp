@@ -502,3 +502,144 @@ TEST(StartTls, ImplicitTlsAsksTheTransportFromTheFirstByte) {
     EXPECT_EQ(t.connected, "mail.test:25 tls");
     EXPECT_EQ(t.sent.find("STARTTLS"), std::string::npos);
 }
+
+namespace {
+
+// An access token as long as real ones (1.5 to 2.5 KB), and one short enough for the AUTH line.
+const std::string kLongToken = "eyJ0eXAiOiJKV1Qi." + std::string(2000, 'T') + ".sig-_x";
+const std::string kShortToken = "ya29.short-Token_1";
+
+SmtpConfig TokenConfig(const std::string& token) {
+    SmtpConfig c = Config(true, ConnectionSecurity::ImplicitTls);
+    c.logon = SmtpLogon::XOAuth2;
+    c.userName = "ann@x.test";
+    c.password.clear();
+    c.accessToken = token;
+    return c;
+}
+
+std::string XOAuth2Argument(const std::string& token) {
+    return Base64Encode("user=ann@x.test\x01"
+                        "auth=Bearer " +
+                        token + "\x01\x01");
+}
+
+// The lines between EHLO and MAIL FROM (or the end).
+std::vector<std::string> AuthLines(const std::string& sent) {
+    const std::vector<std::string> commands = Commands(sent);
+    std::vector<std::string> out;
+    for (std::size_t i = 1; i < commands.size() && commands[i].rfind("MAIL", 0) != 0; ++i) {
+        out.push_back(commands[i]);
+    }
+    return out;
+}
+
+const char* kEhloXOAuth2 = "250-mail.test\r\n250 AUTH LOGIN PLAIN XOAUTH2\r\n";
+// Google's error challenge: {"status":"401","schemes":"bearer","scope":"https://mail.google.com/"}
+const char* kErrorChallenge =
+    "334 eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJodHRwc"
+    "zovL21haWwuZ29vZ2xlLmNvbS8ifQ==\r\n";
+
+} // namespace
+
+// XOAUTH2 whatever else is offered; the initial response on the AUTH line only while the line
+// keeps within 512 octets; a refused token answered with an empty line, its status reported, and
+// neither token nor its encoding in the error, however the server echoes them.
+TEST(SendSmtpMessage, XOAuth2LogOn) {
+    const std::string longArgument = XOAuth2Argument(kLongToken);
+    struct Case {
+        const char* name;
+        std::string token;
+        std::vector<std::string> replies; // to the AUTH exchange
+        std::vector<std::string> lines;   // the client's, from AUTH on
+        const char* failure;              // nullptr: delivered
+    } cases[] = {
+        {"short token on the AUTH line",
+         kShortToken,
+         {"235 2.7.0 Accepted\r\n"},
+         {"AUTH XOAUTH2 " + XOAuth2Argument(kShortToken)},
+         nullptr},
+        {"long token after the empty 334",
+         kLongToken,
+         {"334 \r\n", "235 2.7.0 Accepted\r\n"},
+         {"AUTH XOAUTH2", longArgument},
+         nullptr},
+        {"long token refused with the error challenge",
+         kLongToken,
+         {"334 \r\n", kErrorChallenge,
+          "535-5.7.8 Username and Password not accepted " + kLongToken.substr(100, 30) +
+              "\r\n535 5.7.8 " + longArgument.substr(0, 600) + "\r\n"},
+         {"AUTH XOAUTH2", longArgument, ""},
+         "The server rejected the access token (the provider's status: 401). The server response "
+         "was: 535 5.7.8 Username and Password not accepted [hidden] 5.7.8 [hidden]"},
+        {"short token refused, a challenge without status, the token echoed whole",
+         kShortToken,
+         {"334 bm90IGpzb24=\r\n", "535 5.7.3 bad token " + kShortToken + "\r\n"},
+         {"AUTH XOAUTH2 " + XOAuth2Argument(kShortToken), ""},
+         "The server rejected the access token. The server response was: 535 5.7.3 bad token "
+         "[hidden]"},
+        {"AUTH itself refused",
+         kLongToken,
+         {"504 5.5.4 Unrecognized authentication type\r\n"},
+         {"AUTH XOAUTH2"},
+         "The server rejected the access token. The server response was: 504 5.5.4 "
+         "Unrecognized authentication type"},
+    };
+    for (const Case& c : cases) {
+        std::deque<std::string> script{kGreeting, kEhloXOAuth2};
+        script.insert(script.end(), c.replies.begin(), c.replies.end());
+        script.insert(script.end(), {kOk, kOk, kOk, "354 go\r\n", kOk, "221 bye\r\n"});
+        ScriptedTransport t(script);
+        const Failure f = SendSmtpMessage(TokenConfig(c.token), Message(), t);
+        EXPECT_EQ(AuthLines(t.sent), c.lines) << c.name;
+        for (const std::string& line : c.lines) {
+            if (line.rfind("AUTH ", 0) == 0) {
+                EXPECT_LE(line.size() + 2, 512u) << c.name;
+            }
+        }
+        if (c.failure == nullptr) {
+            EXPECT_FALSE(f.has_value()) << c.name << ": " << f->description;
+            continue;
+        }
+        ASSERT_TRUE(f.has_value()) << c.name;
+        EXPECT_EQ(f->number, smtp_errors::kLogonFailed) << c.name;
+        EXPECT_EQ(f->description, c.failure) << c.name;
+        EXPECT_EQ(f->description.find(c.token.substr(0, 12)), std::string::npos) << c.name;
+        EXPECT_NE(Commands(t.sent).back().rfind("MAIL", 0), 0u) << c.name;
+    }
+
+    // A server without XOAUTH2 gets no token at all, not even in another mechanism.
+    ScriptedTransport t({kGreeting, "250-mail.test\r\n250 AUTH PLAIN LOGIN\r\n", "221 bye\r\n"});
+    const Failure f = SendSmtpMessage(TokenConfig(kShortToken), Message(), t);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_EQ(f->description,
+              "The server does not offer the XOAUTH2 logon that an OAuth sign-in needs.");
+    EXPECT_EQ(t.sent.find("AUTH"), std::string::npos);
+}
+
+// AUTH PLAIN keeps the same 512-octet rule: the longest password whose AUTH line fits rides on
+// it, one character more and the response follows the server's 334.
+TEST(SendSmtpMessage, AuthPlainKeepsTheCommandLimit) {
+    // "\0user\0" and 366 characters are 372 octets, 496 in base64: a line of 509 with CRLF. One
+    // more character makes 500 in base64, 513 on the line.
+    const std::size_t atLimit = 366;
+    for (const std::size_t length : {atLimit, atLimit + 1}) {
+        SmtpConfig config = Config(true);
+        config.password = std::string(length, 'p');
+        const std::string argument = Base64Encode(std::string("\0user\0", 6) + config.password);
+        const bool oneLine = length == atLimit;
+        std::deque<std::string> script{kGreeting, "250 AUTH PLAIN\r\n"};
+        if (!oneLine) {
+            script.push_back("334 \r\n");
+        }
+        script.insert(script.end(),
+                      {"235 ok\r\n", kOk, kOk, kOk, "354 go\r\n", kOk, "221 bye\r\n"});
+        ScriptedTransport t(script);
+        ASSERT_FALSE(SendSmtpMessage(config, Message(), t).has_value()) << length;
+        const std::vector<std::string> expected =
+            oneLine ? std::vector<std::string>{"AUTH PLAIN " + argument}
+                    : std::vector<std::string>{"AUTH PLAIN", argument};
+        EXPECT_EQ(AuthLines(t.sent), expected) << length;
+        EXPECT_EQ(("AUTH PLAIN " + argument).size() + 2 <= 512, oneLine) << length;
+    }
+}
