@@ -1,6 +1,7 @@
 #include "monitor/check_both_families.h"
 
 #include "common/dprint.h"
+#include "mail/oauth_logon.h"
 #include "mail/send_email.h"
 #include "monitor/dual_stack_notice.h"
 #include "monitor/family_plan.h"
@@ -75,6 +76,7 @@ void CheckBothFamilies() {
     StoreBeforeSending(v6);
     if (!v4.plan.owed && !v6.plan.owed) {
         // Nothing to tell; a new address inside the same /64 was stored above.
+        modSendEmail::KeepSignInAlive();
         return;
     }
     std::vector<std::string> reachable;
