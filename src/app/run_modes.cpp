@@ -7,6 +7,14 @@
 
 namespace modGetExternalIP {
 
+namespace {
+constexpr std::string_view kUnattendedSwitch = "/installer-unattended";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+} // namespace
+
 RunMode SelectMode(std::string_view loweredArguments) {
     if (loweredArguments == "/config") {
         return RunMode::Config;
@@ -17,7 +25,32 @@ RunMode SelectMode(std::string_view loweredArguments) {
     if (loweredArguments == "/uninstaller") {
         return RunMode::Uninstaller;
     }
+    if (loweredArguments == kUnattendedSwitch ||
+        (loweredArguments.starts_with(kUnattendedSwitch) &&
+         IsBlank(loweredArguments[kUnattendedSwitch.size()]))) {
+        return RunMode::InstallerUnattended;
+    }
+    if (loweredArguments == "/uninstaller-purge") {
+        return RunMode::UninstallerPurge;
+    }
     return RunMode::CheckRun;
+}
+
+std::string SettingsFileArgument(std::string_view arguments) {
+    if (arguments.size() <= kUnattendedSwitch.size()) {
+        return {};
+    }
+    std::string_view file = arguments.substr(kUnattendedSwitch.size());
+    while (!file.empty() && IsBlank(file.front())) {
+        file.remove_prefix(1);
+    }
+    while (!file.empty() && IsBlank(file.back())) {
+        file.remove_suffix(1);
+    }
+    if (file.size() >= 2 && file.front() == '"' && file.back() == '"') {
+        file = file.substr(1, file.size() - 2);
+    }
+    return std::string(file);
 }
 
 void GuardedCheckRun() {
@@ -30,7 +63,7 @@ void GuardedCheckRun() {
     CheckWanIP();
 }
 
-void Main(std::string_view loweredArguments) {
+int Main(std::string_view loweredArguments, std::string_view arguments) {
     bool bSetAppINI = true;
     bool bINIInAppPath = true;
     CommonModule::InitAppSettings(bSetAppINI, bINIInAppPath);
@@ -45,10 +78,16 @@ void Main(std::string_view loweredArguments) {
     case RunMode::Uninstaller:
         UninstallActions();
         break;
+    case RunMode::InstallerUnattended:
+        return InstallActionsUnattended(SettingsFileArgument(arguments)) ? 0 : 1;
+    case RunMode::UninstallerPurge:
+        UninstallActionsPurge();
+        break;
     case RunMode::CheckRun:
         GuardedCheckRun();
         break;
     }
+    return 0;
 }
 
 } // namespace modGetExternalIP

@@ -29,4 +29,9 @@ private:
     bool acquired_ = false;
 };
 
+// For a removal that takes the program's data too. Windows: deletes check-run.lock beside the
+// program, unless a run holds it. POSIX: nothing; the state folder's lock is never unlinked (a run
+// may hold a lock on that inode) and goes with the package's purge of that folder.
+void RemoveGuardFile();
+
 } // namespace modGetExternalIP
