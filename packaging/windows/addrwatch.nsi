@@ -81,6 +81,16 @@ Var Guard              ; the handle on the guard file while files are replaced, 
 Function .onInit
     SetRegView 64
     SetShellVarContext all
+    ; One installation per machine: the Windows Installer package registers under its upgrade
+    ; code, and the two would fight over one folder, task and settings file.
+    System::Call 'msi::MsiEnumRelatedProductsW(w "{${PRODUCT_MSI_UPGRADE_CODE}}", i 0, i 0, w .r0) i .r1'
+    ${If} $1 == 0
+        StrCpy $0 "${PRODUCT_TITLE} is already installed by its Windows Installer package (${PROGRAM}-${PRODUCT_VERSION}-x64.msi or an older one). Uninstall that installation in Apps & Features first, then run this setup."
+        System::Call 'kernel32::OutputDebugStringA(m r0)'
+        MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+        SetErrorLevel 2
+        Abort
+    ${EndIf}
     StrCpy $Guard 0
     StrCpy $SettingsBeside ""
     StrCpy $UseSettingsBeside 0

@@ -1,4 +1,4 @@
-// POSIX argument text: argv[1..] joined with single blanks, ASCII letters lower-cased.
+// POSIX argument text: argv[1..] joined with single blanks; lowered, ASCII letters lower-cased.
 #include "app/run_modes.h"
 
 #include "common/text.h"
@@ -7,7 +7,7 @@
 
 namespace platform {
 
-std::string LoweredArgumentText(int argc, char** argv) {
+std::string ArgumentText(int argc, char** argv) {
     std::string joined;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) {
@@ -15,7 +15,11 @@ std::string LoweredArgumentText(int argc, char** argv) {
         }
         joined += argv[i];
     }
-    return text::ToLowerAscii(joined);
+    return joined;
+}
+
+std::string LoweredArgumentText(int argc, char** argv) {
+    return text::ToLowerAscii(ArgumentText(argc, argv));
 }
 
 } // namespace platform

@@ -17,4 +17,8 @@ std::string LoweredArgumentText(int, char**) {
     return win32::WideToAnsi(rest);
 }
 
+std::string ArgumentText(int, char**) {
+    return win32::WideToAnsi(windows_command_line::ArgumentsAfterProgram(::GetCommandLineW()));
+}
+
 } // namespace platform

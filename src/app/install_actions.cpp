@@ -32,10 +32,14 @@ bool Unattended() {
 // Each key is read when its step runs: a "Run after install" box ticked and saved in the
 // window of step two applies to this very installation.
 void InstallActions() {
+    InstallActions(Unattended());
+}
+
+void InstallActions(bool unattended) {
     if (GeneralSetting("CreateTask") == "1") {
         CreateDailyTask();
     }
-    if (GeneralSetting("RunConfigAfterInstall") != "0" && !Unattended()) {
+    if (GeneralSetting("RunConfigAfterInstall") != "0" && !unattended) {
         ui::ShowConfigWindowModal();
     }
     if (GeneralSetting("RunAfterInstall") == "1") {

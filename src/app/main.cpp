@@ -3,6 +3,7 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    const std::string arguments = platform::LoweredArgumentText(argc, argv);
-    return modGetExternalIP::Main(arguments);
+    const std::string lowered = platform::LoweredArgumentText(argc, argv);
+    const std::string arguments = platform::ArgumentText(argc, argv);
+    return modGetExternalIP::Main(lowered, arguments);
 }

@@ -1,6 +1,8 @@
 // The four run modes that the entry routine hands over to.
 #pragma once
 
+#include <string>
+
 namespace modGetExternalIP {
 
 // The check run: look up the WAN address, compare, remember, notify.
@@ -16,5 +18,17 @@ void UninstallActions();
 // addrwatch /signin: the OAuth sign-in in the terminal. The exit status: 0 signed in, 1 refused,
 // denied, expired or cancelled, 2 a settings error.
 int SignInFromTerminal();
+// The install actions, with the window left shut when unattended (InstallActions asks the
+// environment's ADDRWATCH_UNATTENDED).
+void InstallActions(bool unattended);
+
+// The Windows Installer package's hooks, run as the system account, which the package cannot
+// give files and access lists that depend on the settings. InstallActionsUnattended protects the
+// program's folder, puts settingsFile (when not empty) in place as the settings file, protects
+// the settings file, then runs the install actions unattended; false, with nothing more done,
+// when one of the first three steps failed. UninstallActionsPurge runs the uninstall actions,
+// then removes the settings file and the check run's guard file.
+bool InstallActionsUnattended(const std::string& settingsFile);
+void UninstallActionsPurge();
 
 } // namespace modGetExternalIP

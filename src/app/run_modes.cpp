@@ -7,6 +7,14 @@
 
 namespace modGetExternalIP {
 
+namespace {
+constexpr std::string_view kUnattendedSwitch = "/installer-unattended";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+} // namespace
+
 RunMode SelectMode(std::string_view loweredArguments) {
     if (loweredArguments == "/config") {
         return RunMode::Config;
@@ -20,7 +28,32 @@ RunMode SelectMode(std::string_view loweredArguments) {
     if (loweredArguments == "/signin") {
         return RunMode::SignIn;
     }
+    if (loweredArguments == kUnattendedSwitch ||
+        (loweredArguments.starts_with(kUnattendedSwitch) &&
+         IsBlank(loweredArguments[kUnattendedSwitch.size()]))) {
+        return RunMode::InstallerUnattended;
+    }
+    if (loweredArguments == "/uninstaller-purge") {
+        return RunMode::UninstallerPurge;
+    }
     return RunMode::CheckRun;
+}
+
+std::string SettingsFileArgument(std::string_view arguments) {
+    if (arguments.size() <= kUnattendedSwitch.size()) {
+        return {};
+    }
+    std::string_view file = arguments.substr(kUnattendedSwitch.size());
+    while (!file.empty() && IsBlank(file.front())) {
+        file.remove_prefix(1);
+    }
+    while (!file.empty() && IsBlank(file.back())) {
+        file.remove_suffix(1);
+    }
+    if (file.size() >= 2 && file.front() == '"' && file.back() == '"') {
+        file = file.substr(1, file.size() - 2);
+    }
+    return std::string(file);
 }
 
 void GuardedCheckRun() {
@@ -33,7 +66,7 @@ void GuardedCheckRun() {
     CheckWanIP();
 }
 
-int Main(std::string_view loweredArguments) {
+int Main(std::string_view loweredArguments, std::string_view arguments) {
     bool bSetAppINI = true;
     bool bINIInAppPath = true;
     CommonModule::InitAppSettings(bSetAppINI, bINIInAppPath);
@@ -47,6 +80,11 @@ int Main(std::string_view loweredArguments) {
         break;
     case RunMode::Uninstaller:
         UninstallActions();
+        break;
+    case RunMode::InstallerUnattended:
+        return InstallActionsUnattended(SettingsFileArgument(arguments)) ? 0 : 1;
+    case RunMode::UninstallerPurge:
+        UninstallActionsPurge();
         break;
     case RunMode::CheckRun:
         GuardedCheckRun();

@@ -35,4 +35,9 @@ private:
 // has passed, and returns the last attempt either way.
 std::unique_ptr<SingleInstance> AwaitSingleInstance(std::chrono::milliseconds wait);
 
+// For a removal that takes the program's data too. Windows: deletes check-run.lock beside the
+// program, unless a run holds it. POSIX: nothing; the state folder's lock is never unlinked (a run
+// may hold a lock on that inode) and goes with the package's purge of that folder.
+void RemoveGuardFile();
+
 } // namespace modGetExternalIP

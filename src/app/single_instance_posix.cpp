@@ -123,4 +123,6 @@ SingleInstance::SingleInstance() : impl_(std::make_unique<Impl>()) {
 
 SingleInstance::~SingleInstance() = default;
 
+void RemoveGuardFile() {}
+
 } // namespace modGetExternalIP

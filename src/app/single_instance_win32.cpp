@@ -67,4 +67,16 @@ SingleInstance::SingleInstance() : impl_(std::make_unique<Impl>()) {
 
 SingleInstance::~SingleInstance() = default;
 
+void RemoveGuardFile() {
+    const std::string path = CommonModule::AppPath() + "check-run.lock";
+    if (::DeleteFileW(win32::AnsiToWide(path).c_str())) {
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+        CommonModule::DPrint("SingleInstance: " + path + ": not removed, error " +
+                             std::to_string(error));
+    }
+}
+
 } // namespace modGetExternalIP

@@ -16,7 +16,7 @@ import pytest
 
 from check_run_servers import (KEY, _wine, email_settings, forget_address, smtp_sink,  # noqa: F401
                                stored_address)
-from conftest import BUILD, WINE_RUN, Result, parse_messages
+from conftest import BUILD, WINE_RUN, Result, ini_bytes, parse_messages
 from ip_page import ip_page  # noqa: F401
 from window_support import xvfb  # noqa: F401
 
@@ -252,3 +252,45 @@ def test_run_after_install_ticked_in_the_window_runs_the_check(program, smtp_sin
     assert result.returncode == 0
     assert len(smtp_sink.mails) == 1
     assert stored_address(program) == ADDRESS
+
+
+def test_unattended_hook_installs_the_given_settings_and_the_purge_removes_them(
+        program, tmp_path, smtp_sink, ip_page):
+    if program.is_wine:
+        pytest.skip("the Windows Installer package's test runs these hooks under Wine")
+    forget_address(program)
+    ip_page.answer(ADDRESS + "\r\n")
+    scheduler = Scheduler(program)
+    write_settings(program, {"RunConfigAfterInstall": "0"}, ip_page.url, smtp_sink.port)
+    program.ini.chmod(0o644)
+    # RunConfigAfterInstall is missing: the window would open, were the hook not unattended.
+    prepared = tmp_path / "Deploy Share" / "Site.INI"
+    prepared.parent.mkdir()
+    prepared.write_bytes(ini_bytes({"General": {"CreateTask": "1", "RunAfterInstall": "1",
+                                                "WhatIsMyIP": ip_page.url},
+                                    "EmailConfig": email_settings(smtp_sink.port)}))
+    older = program.ini.read_bytes()
+
+    # A file that is not there fails the hook before it does anything.
+    missing = program.run("/installer-unattended", str(prepared.parent / "site.ini"),
+                          env=NO_DISPLAY)
+    assert missing.returncode == 1
+    assert program.ini.read_bytes() == older
+    assert not scheduler.task_created()
+
+    result = program.run("/Installer-Unattended", str(prepared), env=NO_DISPLAY)
+
+    assert result.returncode == 0, result.messages
+    assert program.ini.read_bytes() == prepared.read_bytes()
+    assert program.ini.stat().st_mode & 0o7777 == 0o600
+    assert scheduler.task_created()
+    assert not window_skipped(result), "an unattended hook does not even try the window"
+    assert len(smtp_sink.mails) == 1
+    assert stored_address(program) == ADDRESS
+
+    result = program.run("/uninstaller-purge", env=NO_DISPLAY)
+
+    assert result.returncode == 0
+    assert not program.ini.exists()
+    assert not scheduler.task_created()
+    assert stored_address(program) is None

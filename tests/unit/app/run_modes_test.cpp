@@ -24,9 +24,38 @@ TEST(SelectMode, ExactLowerCasedSwitchesOnly) {
         {"\"/config\"", RunMode::CheckRun},
         {"/config /installer", RunMode::CheckRun},
         {"/CONFIG", RunMode::CheckRun}, // lower-casing is the caller's step
+        {"/installer-unattended", RunMode::InstallerUnattended},
+        {"/installer-unattended c:\\deploy\\addrwatch.ini", RunMode::InstallerUnattended},
+        {"/installer-unattended\t\"x.ini\"", RunMode::InstallerUnattended},
+        {"/installer-unattended ", RunMode::InstallerUnattended},
+        {"/installer-unattendedx.ini", RunMode::CheckRun},
+        {" /installer-unattended", RunMode::CheckRun},
+        {"/installer x.ini", RunMode::CheckRun},
+        {"/uninstaller-purge", RunMode::UninstallerPurge},
+        {"/uninstaller-purge ", RunMode::CheckRun},
+        {"/uninstaller /purge", RunMode::CheckRun},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(SelectMode(c.lowered), c.mode) << "'" << c.lowered << "'";
+    }
+}
+
+TEST(SettingsFileArgument, TheRestAfterTheSwitchWithItsCase) {
+    struct Case {
+        const char* arguments;
+        const char* file;
+    } cases[] = {
+        {"/installer-unattended", ""},
+        {"/installer-unattended  \t ", ""},
+        {"/INSTALLER-UNATTENDED C:\\Deploy\\Site A.ini", "C:\\Deploy\\Site A.ini"},
+        {"/installer-unattended \"\\\\Server\\Share\\AddrWatch.INI\" ",
+         "\\\\Server\\Share\\AddrWatch.INI"},
+        {"/installer-unattended\t/srv/Prepared.ini", "/srv/Prepared.ini"},
+        {"/installer-unattended \"\"", ""},
+        {"/installer-unattended \"half", "\"half"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(modGetExternalIP::SettingsFileArgument(c.arguments), c.file) << c.arguments;
     }
 }
 
