@@ -5,6 +5,8 @@
 #include "common/shell.h"
 #include "ui/schedule_commands.h"
 
+#include <string>
+
 namespace ui::platform {
 
 namespace {
@@ -21,10 +23,11 @@ void CreateSchedule(const std::string& startTime) {
     modGetExternalIP::CreateScheduleEntry(startTime);
 }
 
-void OpenTaskScheduler() {
+std::string OpenTaskScheduler() {
     CommonModule::ShellNoWait(CommonModule::IsVistaOrLater() ? "mmc.exe taskschd.msc"
                                                              : "control.exe schedtasks",
                               kNormalFocus);
+    return {};
 }
 
 } // namespace ui::platform
