@@ -434,7 +434,7 @@ ess_cert_id_chain = no
 ess_cert_id_alg = sha256
 """
 OSSLSIGNCODE = shutil.which("osslsigncode") or "/usr/bin/osslsigncode"
-RECORDER = """#!/bin/bash
+OSSLSIGNCODE_RECORDER = """#!/bin/bash
 args=("$@")
 { printf 'call'; printf ' %q' "$@"; echo; } >>"$OSSLSIGNCODE_LOG"
 while (($#)); do
@@ -518,7 +518,7 @@ def signed(tmp_path_factory, certificate, time_stamps) -> dict[str, object]:
     d = tmp_path_factory.mktemp("signed")
     out, tools, log = d / "package", d / "tools", d / "osslsigncode.log"
     tools.mkdir()
-    (tools / "osslsigncode").write_text(RECORDER)
+    (tools / "osslsigncode").write_text(OSSLSIGNCODE_RECORDER)
     (tools / "osslsigncode").chmod(0o755)
     env = dict(os.environ, ADDRWATCH_SIGN_PASSWORD=PASSWORD, OSSLSIGNCODE_LOG=str(log),
                OSSLSIGNCODE_REAL=OSSLSIGNCODE, PATH=f"{tools}:{os.environ['PATH']}")
