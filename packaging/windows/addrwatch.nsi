@@ -6,6 +6,7 @@
 ;   OUTDIR       where the setup program goes
 ;   PACKAGED_INI (optional) a settings file to install where none is installed yet and none
 ;                beside the setup program is taken
+;   SIGN_COMMAND (optional) signs a file in place: the uninstaller is signed as it is made
 ;
 ; The program runs daily as the system account and its settings file holds the mail password, so
 ; the folder is made writable by administrators only, the settings file readable by them only,
@@ -14,6 +15,11 @@
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
+!ifdef SIGN_COMMAND
+; The uninstaller is written out at install time from data inside the setup program, so it can
+; only be signed here, before it is packed.
+!uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
 
 !include "${PRODUCT_NSH}"
 !include "MUI2.nsh"

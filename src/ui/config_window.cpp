@@ -3,6 +3,7 @@
 #include "app/mode_handlers.h"
 #include "common/dprint.h"
 #include "settings/app_settings.h"
+#include "ui/settings_access.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,15 @@ void ShowConfigWindowModal() {
 namespace modGetExternalIP {
 
 void RunConfigWindow() {
+    // Before any window: a user who cannot reach the settings would get an empty form that saves
+    // nothing.
+    const std::string problem = ui::platform::SettingsAccessProblem(CommonModule::sAppINI);
+    if (!problem.empty()) {
+        CommonModule::DPrint("Form1: configuration window refused: " + problem);
+        std::fprintf(stderr, "addrwatch: %s\n", problem.c_str());
+        std::fflush(stderr);
+        std::exit(1);
+    }
     std::string reason;
     const ui::WindowOutcome outcome = ui::ShowForm1(false, reason);
     if (outcome != ui::WindowOutcome::Closed) {

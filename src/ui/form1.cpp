@@ -257,9 +257,13 @@ void Form1::cmdSchedule_Click(int index) {
         platform::DeleteSchedule();
         view_.ShowMessage("Schedule Deleted!", kMessageCaption);
         break;
-    case 2:
-        platform::OpenTaskScheduler();
+    case 2: {
+        const std::string instead = platform::OpenTaskScheduler();
+        if (!instead.empty()) {
+            view_.ShowMessage(instead, kMessageCaption);
+        }
         break;
+    }
     default:
         break;
     }

@@ -13,7 +13,9 @@ namespace ui::platform {
 void CreateSchedule(const std::string& startTime,
                     const modGetExternalIP::ScheduleOptions& options = {});
 void DeleteSchedule();
-// Starts the system's task scheduler (or the cron folder) without waiting for it.
-void OpenTaskScheduler();
+// Starts the system's task scheduler (or the cron folder) without waiting for it. Where it starts
+// nothing (a window running as root on POSIX), it returns what the window shows instead; otherwise
+// the empty text.
+std::string OpenTaskScheduler();
 
 } // namespace ui::platform

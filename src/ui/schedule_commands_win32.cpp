@@ -5,6 +5,8 @@
 #include "common/shell.h"
 #include "ui/schedule_commands.h"
 
+#include <string>
+
 namespace ui::platform {
 
 namespace {
@@ -22,10 +24,11 @@ void CreateSchedule(const std::string& startTime,
     modGetExternalIP::CreateScheduleEntry(startTime, modGetExternalIP::TaskName, options);
 }
 
-void OpenTaskScheduler() {
+std::string OpenTaskScheduler() {
     CommonModule::ShellNoWait(CommonModule::IsVistaOrLater() ? "mmc.exe taskschd.msc"
                                                              : "control.exe schedtasks",
                               kNormalFocus);
+    return {};
 }
 
 } // namespace ui::platform

@@ -3,8 +3,11 @@ without a display and that the check run never maps the window toolkit."""
 
 from __future__ import annotations
 
+import os
 import shutil
 import subprocess
+import tempfile
+from pathlib import Path
 
 import pytest
 
@@ -221,3 +224,39 @@ def test_check_run_maps_no_window_toolkit(program):
     loaded = done.stderr.decode("latin-1")
     assert "calling init:" in loaded  # the loader's trace is there to be read
     assert "libQt6" not in loaded and "libaddrwatch_qt" not in loaded
+
+
+@pytest.mark.parametrize("settings", ["unreadable", "missing"])
+def test_config_as_a_user_who_cannot_reach_the_settings_says_how_and_fails(target, make_program,
+                                                                         settings):
+    """Root's settings file (or root's folder without one) and a window opened by nobody: the
+    window would show an empty form and save nothing, so the program says why and how instead."""
+    if target != "native":
+        pytest.skip("the POSIX rights of root's settings file")
+    if os.geteuid() != 0:
+        pytest.skip("becoming another user needs root")
+    # A folder other users can reach, as /opt/addrwatch is (pytest's own is root's alone).
+    folder = Path(tempfile.mkdtemp(prefix="addrwatch-foreign-"))
+    try:
+        folder.chmod(0o755)
+        program = make_program(folder=folder / "opt", modules=False)
+        program.folder.chmod(0o755)
+        if settings == "unreadable":
+            program.write_ini({"EmailConfig": {"SMTPPassword": "secret"}})
+            program.ini.chmod(0o600)
+        before = program.ini.read_bytes() if program.ini.exists() else None
+        env = program.environment({"QT_QPA_PLATFORM": "offscreen"})
+        done = subprocess.run(["setpriv", "--reuid", "nobody", "--regid", "nogroup",
+                               "--clear-groups", str(program.exe), "/config"],
+                              cwd="/", env=env, capture_output=True, timeout=60)
+        complaint = [line for line in done.stderr.decode().splitlines()
+                     if line.startswith("addrwatch:")]
+        assert done.returncode != 0
+        assert len(complaint) == 1, done.stderr
+        assert str(program.ini) in complaint[0]
+        assert ("cannot be read by this user" if settings == "unreadable"
+                else "this user cannot create it") in complaint[0]
+        assert "pkexec addrwatch /config" in complaint[0] and "sudo" in complaint[0]
+        assert (program.ini.read_bytes() if program.ini.exists() else None) == before
+    finally:
+        shutil.rmtree(folder)

@@ -2,7 +2,8 @@
 deployment with a prepared settings file beside it, the silent uninstall that Apps & Features
 registers, upgrades that keep or replace the installed settings file, an interactive setup that
 finds a settings file beside it, the website shortcut's schemes, a folder that is somebody
-else's, and an upgrade while a check run is in progress.
+else's, an upgrade while a check run is in progress, and the Authenticode signatures of a signed
+build.
 
 Wine keeps no file access rules, so the folder's and the settings file's DACLs are not seen here;
 what is seen is which files the setup writes, where, and how it ends.
@@ -15,16 +16,20 @@ waiting until its timeout.
 
 from __future__ import annotations
 
+import http.server
 import os
+import pwd
 import re
 import shutil
 import subprocess
+import tempfile
+import threading
 import time
 from pathlib import Path
 
 import pytest
 
-from packages import ADDRESS, BUILD, ROOT, TASK, package, product_version
+from packages import ADDRESS, BUILD, PACKAGES, ROOT, TASK, package, product_version
 
 from check_run_servers import (email_settings, forget_address, smtp_sink,  # noqa: F401
                                stored_address, wait_until)
@@ -401,3 +406,183 @@ def test_an_upgrade_during_a_check_run_never_leaves_the_old_program_reported_as_
         smtp.close()
     uninstall_silently(wine)
     assert not target.exists(), "the guard file goes with the program"
+
+
+# --- signed Windows files -----------------------------------------------------------------
+# scripts/package --sign with a code-signing certificate made here (a test CA and a signer it
+# certified, in a PKCS#12 file with a password) and time stamps from a loopback RFC 3161 server,
+# checked with osslsigncode verify. osslsigncode
+# is reached through a recorder first on PATH, which notes each command line and the password
+# file's mode before it runs the real tool: the password must never be an argument ps shows.
+
+SIGNED_MSI = f"addrwatch-{VERSION}-x64.msi"
+PASSWORD = "correct horse battery staple"
+SIGNER = "Addrwatch Test Signer"
+TSA_CONFIG = """[ tsa ]
+default_tsa = test_tsa
+[ test_tsa ]
+serial = ./tsaserial
+crypto_device = builtin
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+other_policies = 1.2.3.4.2
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ordering = yes
+tsa_name = yes
+ess_cert_id_chain = no
+ess_cert_id_alg = sha256
+"""
+OSSLSIGNCODE = shutil.which("osslsigncode") or "/usr/bin/osslsigncode"
+OSSLSIGNCODE_RECORDER = """#!/bin/bash
+args=("$@")
+{ printf 'call'; printf ' %q' "$@"; echo; } >>"$OSSLSIGNCODE_LOG"
+while (($#)); do
+  [ "$1" != -readpass ] || stat -c 'readpass %n %a %U' "$2" >>"$OSSLSIGNCODE_LOG"
+  shift
+done
+exec "$OSSLSIGNCODE_REAL" "${args[@]}"
+"""
+
+
+def openssl(*args: str, cwd: Path) -> None:
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True, timeout=60)
+
+
+@pytest.fixture(scope="module")
+def certificate(tmp_path_factory) -> dict[str, Path]:
+    """A CA, and a code-signing certificate it issued, with the key, in a protected .pfx."""
+    d = tmp_path_factory.mktemp("certificate")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+            "ca.pem", "-days", "3", "-subj", "/CN=Addrwatch Test CA", "-addext",
+            "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign",
+            cwd=d)
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out",
+            "signer.csr", "-subj", f"/CN={SIGNER}/O=Quillfen", cwd=d)
+    (d / "signer.ext").write_text("basicConstraints=CA:FALSE\n"
+                                  "keyUsage=critical,digitalSignature\n"
+                                  "extendedKeyUsage=codeSigning\n")
+    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "signer.ext", "-out", "signer.pem",
+            cwd=d)
+    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-certfile",
+            "ca.pem", "-out", "signer.pfx", "-passout", f"pass:{PASSWORD}", cwd=d)
+    # The time-stamping authority's certificate, from the same CA.
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "tsa.key", "-out", "tsa.csr",
+            "-subj", "/CN=Addrwatch Test TSA", cwd=d)
+    (d / "tsa.ext").write_text("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                               "extendedKeyUsage=critical,timeStamping\n")
+    openssl("x509", "-req", "-in", "tsa.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "tsa.ext", "-out", "tsa.pem", cwd=d)
+    (d / "tsa.cnf").write_text(TSA_CONFIG)
+    (d / "tsaserial").write_text("01\n")
+    return {"ca": d / "ca.pem", "pfx": d / "signer.pfx", "folder": d}
+
+
+@pytest.fixture(scope="module")
+def time_stamps(certificate):
+    """An RFC 3161 time-stamping server on loopback: openssl ts answers each query."""
+    folder = certificate["folder"]
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query = self.rfile.read(int(self.headers["Content-Length"]))
+            with tempfile.TemporaryDirectory() as scratch:
+                (Path(scratch) / "query").write_bytes(query)
+                subprocess.run(["openssl", "ts", "-reply", "-config", "tsa.cnf", "-queryfile",
+                                f"{scratch}/query", "-signer", "tsa.pem", "-inkey", "tsa.key",
+                                "-chain", "ca.pem", "-out", f"{scratch}/reply"],
+                               cwd=folder, check=True, capture_output=True, timeout=60)
+                reply = (Path(scratch) / "reply").read_bytes()
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield f"http://127.0.0.1:{server.server_address[1]}/"
+    server.shutdown()
+    server.server_close()
+
+
+@pytest.fixture(scope="module")
+def signed(tmp_path_factory, certificate, time_stamps) -> dict[str, object]:
+    """scripts/package --sign into a folder of its own, the osslsigncode calls it made, and what
+    it printed."""
+    d = tmp_path_factory.mktemp("signed")
+    out, tools, log = d / "package", d / "tools", d / "osslsigncode.log"
+    tools.mkdir()
+    (tools / "osslsigncode").write_text(OSSLSIGNCODE_RECORDER)
+    (tools / "osslsigncode").chmod(0o755)
+    env = dict(os.environ, ADDRWATCH_SIGN_PASSWORD=PASSWORD, OSSLSIGNCODE_LOG=str(log),
+               OSSLSIGNCODE_REAL=OSSLSIGNCODE, PATH=f"{tools}:{os.environ['PATH']}")
+    env.update(ADDRWATCH_SIGN_TIMESTAMP_URL=time_stamps, no_proxy="127.0.0.1")
+    done = subprocess.run([str(ROOT / "scripts" / "package"), "--sign", str(certificate["pfx"]),
+                           "--out", str(out)], cwd=ROOT, env=env, capture_output=True,
+                          text=True, timeout=900)
+    assert done.returncode == 0, done.stdout[-3000:] + done.stderr[-3000:]
+    return {"out": out, "calls": log.read_text().splitlines(), "stdout": done.stdout}
+
+
+def verify(path: Path, ca: Path) -> subprocess.CompletedProcess:
+    return subprocess.run([OSSLSIGNCODE, "verify", "-CAfile", str(ca), "-TSA-CAfile", str(ca),
+                           "-in", str(path)], capture_output=True, text=True, timeout=120)
+
+
+def assert_signed(path: Path, ca: Path) -> None:
+    """Signed by the test signer, with a time stamp of the test server."""
+    result = verify(path, ca)
+    assert result.returncode == 0, f"{path.name}: {result.stdout}{result.stderr}"
+    assert SIGNER in result.stdout, result.stdout
+    assert "Timestamp Server Signature verification: ok" in result.stdout, result.stdout
+
+
+@pytest.mark.parametrize("name", [SETUP, SIGNED_MSI])
+def test_the_signed_packages_verify(signed, certificate, name):
+    path = signed["out"] / name
+    if name == SIGNED_MSI and not path.exists():
+        pytest.skip("scripts/package made no MSI in this tree, so there is none to verify")
+    assert_signed(path, certificate["ca"])
+
+
+def test_the_password_reaches_osslsigncode_only_through_a_private_file(signed):
+    calls = [c for c in signed["calls"] if c.startswith("call sign ")]
+    # addrwatch.exe before it is packed, the uninstaller, the setup program (and the MSI).
+    assert len(calls) >= 3, signed["calls"]
+    assert not [c for c in signed["calls"] if "horse" in c], signed["calls"]
+    files = [line.split()[1:] for line in signed["calls"] if line.startswith("readpass ")]
+    assert len(files) == len(calls)
+    for name, mode, owner in files:
+        assert (mode, owner) == ("600", pwd.getpwuid(os.geteuid()).pw_name), (name, mode)
+        assert not Path(name).exists(), f"{name} outlived the packaging"
+    assert all(" -ts http://127.0.0.1:" in c for c in calls), calls
+    assert any("/addrwatch.exe " in c for c in calls)
+    assert any(f"/{SETUP} " in c for c in calls)
+    assert "not signed" not in signed["stdout"]
+
+
+def test_the_signed_setup_installs_a_signed_program_and_uninstaller(wine, signed, certificate,
+                                                                    tmp_path):
+    target_dos = r"C:\AddrwatchSigned"
+    run_setup(wine, copy_setup(tmp_path / "share", signed["out"] / SETUP), "/D=" + target_dos)
+    for name in ("addrwatch.exe", "uninstall.exe"):
+        assert_signed(wine.path(target_dos) / name, certificate["ca"])
+    uninstall_silently(wine)
+
+
+def test_an_unsigned_build_carries_no_signature(signed, certificate):
+    # build/package as scripts/package makes it without --sign, and the build that the signed
+    # packaging read: its program was signed as a copy, never in place.
+    unsigned = [package(SETUP), BUILD / "win64" / "addrwatch.exe"]
+    if (PACKAGES / SIGNED_MSI).exists():
+        unsigned.append(PACKAGES / SIGNED_MSI)
+    for path in unsigned:
+        result = verify(path, certificate["ca"])
+        assert result.returncode != 0, path
+        assert "No signature found" in result.stdout + result.stderr, result.stdout

@@ -21,6 +21,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -552,6 +553,39 @@ private slots:
         WriteIni("[General]\r\nCheckEvery=5\r\n");
         OpenForm odd;
         QCOMPARE(odd.Text(comboCheckEvery), QString("daily"));
+    }
+
+    // A window running as root starts no other program: instead of a file manager over the
+    // cron folder, a box names the entry, made or not.
+    void taskSchedulerButtonOfARootWindowNamesTheEntryAndStartsNothing() {
+        if (geteuid() != 0) {
+            QSKIP("the rule for a window running as root");
+        }
+        const QString bin = dir_->filePath("bin");
+        const QString mark = dir_->filePath("started");
+        QDir().mkpath(bin);
+        std::ofstream(bin.toStdString() + "/xdg-open")
+            << "#!/bin/sh\ntouch '" << mark.toStdString() << "'\n";
+        QVERIFY(chmod((bin + "/xdg-open").toUtf8().constData(), 0755) == 0);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.toUtf8() + ":" + path);
+        OpenForm f;
+        const QString entry = dir_->filePath("cron/quillfen-addrwatch");
+        for (bool made : {false, true}) {
+            if (made) {
+                std::ofstream(entry.toStdString()) << "0 10 * * * root '/opt/addrwatch'\n";
+            }
+            BoxSeen box;
+            AnswerNextBox(box);
+            QTest::mouseClick(f.Get<QPushButton>(cmdSchedule2), Qt::LeftButton);
+            QTRY_VERIFY(box.seen);
+            QCOMPARE(box.caption, QString("Addrwatch"));
+            QVERIFY2(box.text.contains(entry), qPrintable(box.text));
+            QCOMPARE(box.text.contains("does not exist yet"), !made);
+        }
+        QTest::qWait(300); // time for a started program to leave its mark
+        qputenv("PATH", path);
+        QVERIFY(!QFile::exists(mark));
     }
 };
 
