@@ -17,6 +17,8 @@ namespace platform {
 struct DownloadBounds {
     std::chrono::milliseconds time{60'000};
     std::size_t bytes = 64 * 1024;
+    // A page asked over https may redirect only to https (a heartbeat's address holds a secret).
+    bool secureStaysSecure = false;
 };
 
 // Fetches sUrl into sFile (overwriting it). The file is there only when the result is
