@@ -4,6 +4,7 @@
 
 #include "app/daily_task.h"
 #include "app/mode_handlers.h"
+#include "health/event_report.h"
 #include "registry/delete_key.h"
 #include "settings/app_settings.h"
 #include "settings/ini_file.h"
@@ -31,6 +32,8 @@ bool Unattended() {
 // Each key is read when its step runs: a "Run after install" box ticked and saved in the
 // window of step two applies to this very installation.
 void InstallActions() {
+    // First, so that the check run this hook may start can already report a failure.
+    health::RegisterEventSource();
     if (GeneralSetting("CreateTask") == "1") {
         CreateDailyTask();
     }
@@ -47,6 +50,7 @@ void InstallActions() {
 // A task or key that is not there is no error to the user: nothing is shown.
 void UninstallActions() {
     DeleteInstalledTasks();
+    health::RemoveEventSource();
     bool notFound = false;
     modRegistry::fDeleteKey("HKLM", "Software\\Quillfen", "Addrwatch", notFound);
 }

@@ -16,21 +16,24 @@ void Trap(const VbError& e, bool& result) {
     result = false;
 }
 
-} // namespace
-
-bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted) {
-    return SendEmail(sNewIP, kConnectionTimeout, onAccepted);
-}
-
-bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
-               const std::function<void()>& onAccepted) {
+// Loads the settings, composes the message from them and sends it; failure, when given, gets
+// the error (number 0: the settings were not complete).
+bool Deliver(const std::function<NotificationMessage(const EmailSettingsRecord&)>& compose,
+             std::chrono::milliseconds timeout, const std::function<void()>& onAccepted,
+             VbError* failure) {
     bool result = false;
     const Outcome<bool> loaded = LoadEmailConfig();
     if (!loaded) {
         Trap(loaded.error(), result);
+        if (failure != nullptr) {
+            *failure = loaded.error();
+        }
         return result;
     }
     if (!loaded.value()) {
+        if (failure != nullptr) {
+            *failure = VbError{};
+        }
         return false;
     }
     result = true;
@@ -44,12 +47,39 @@ bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                                                EmailSettings.SMTPPort);
     config.userName = EmailSettings.SMTPUserName;
     config.password = EmailSettings.SMTPPassword;
-    const NotificationMessage message = ComposeMessage(EmailSettings, sNewIP);
+    const NotificationMessage message = compose(EmailSettings);
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
     if (Failure f = SendSmtpMessage(config, message, *transport, onAccepted)) {
         Trap(*f, result);
+        if (failure != nullptr) {
+            *failure = *f;
+        }
     }
     return result;
+}
+
+} // namespace
+
+bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted) {
+    return SendEmail(sNewIP, kConnectionTimeout, onAccepted);
+}
+
+bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
+               const std::function<void()>& onAccepted) {
+    return Deliver([&](const EmailSettingsRecord& s) { return ComposeMessage(s, sNewIP); }, timeout,
+                   onAccepted, nullptr);
+}
+
+bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted,
+               VbError& failure) {
+    return Deliver([&](const EmailSettingsRecord& s) { return ComposeMessage(s, sNewIP); },
+                   kConnectionTimeout, onAccepted, &failure);
+}
+
+bool SendComposedEmail(
+    const std::function<NotificationMessage(const EmailSettingsRecord&)>& compose,
+    VbError& failure) {
+    return Deliver(compose, kConnectionTimeout, {}, &failure);
 }
 
 } // namespace modSendEmail

@@ -10,6 +10,8 @@
 
 namespace modSendEmail {
 
+struct NotificationMessage;
+
 // The e-mail settings record of section "EmailConfig", with the password in clear.
 struct EmailSettingsRecord {
     std::string SMTPServer;
@@ -44,5 +46,15 @@ bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepte
 // The same with another connection timeout; for tests that need a silent server to give up soon.
 bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                const std::function<void()>& onAccepted = {});
+
+// The same, handing back why the notice did not go out: failure gets the delivery's error, or
+// number 0 when the settings were not complete. Untouched on success.
+bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted,
+               VbError& failure);
+// Another message to the same recipients, over the same delivery: compose makes it from the
+// loaded settings. True when the server accepted it; failure as above.
+bool SendComposedEmail(
+    const std::function<NotificationMessage(const EmailSettingsRecord&)>& compose,
+    VbError& failure);
 
 } // namespace modSendEmail

@@ -7,6 +7,7 @@
 // address knows an earlier run stopped before its notice was accepted, and sends it. Only a run
 // stopped in the instant between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
+#include "health/outcome_detail.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
 #include "registry/registry.h"
@@ -44,13 +45,19 @@ void ClearPending() {
 
 } // namespace
 
-void CheckWanIP() {
-    const std::optional<std::string> found = GetWanIP();
+health::CheckOutcome CheckWanIP() {
+    std::vector<FailedPage> failed;
+    const std::optional<std::string> found = GetWanIP(failed);
     if (!found) {
         // No page gave an address that passes ValidateAddress: the run changes nothing.
-        return;
+        return health::LookupFailed(failed);
     }
     const std::string& current = *found;
+    // With the check off a failed lookup still runs its course with "Unknown"; it is a failure
+    // whatever is stored and sent for it.
+    auto outcome = [&](health::CheckOutcome o) {
+        return current == kUnknownAddress ? health::LookupFailed(failed) : o;
+    };
     const std::string last = ReadStored(kLastValue);
     const std::string pending = ReadStored(kPendingValue);
     const bool unsent = !pending.empty() && pending == current;
@@ -59,7 +66,7 @@ void CheckWanIP() {
             // The address went back to the one last told before that notice could go out.
             ClearPending();
         }
-        return;
+        return outcome(health::Unchanged(current));
     }
     // The mark goes first, so a crash at any later point leaves the notice owed.
     if (!unsent) {
@@ -68,10 +75,15 @@ void CheckWanIP() {
     if (current != last) {
         Store(kLastValue, current);
     }
-    if (!modSendEmail::SendEmail(current, ClearPending) && current != last) {
-        // The notice did not go out: put the old value back so the next run tries again.
-        Store(kLastValue, last);
+    VbError failure;
+    if (!modSendEmail::SendEmail(current, ClearPending, failure)) {
+        if (current != last) {
+            // The notice did not go out: put the old value back so the next run tries again.
+            Store(kLastValue, last);
+        }
+        return outcome(health::NotifyFailed(failure));
     }
+    return outcome(health::Notified(current));
 }
 
 } // namespace modGetExternalIP

@@ -159,6 +159,11 @@ std::string NoAddressMessage(const std::vector<FailedPage>& failed) {
 }
 
 std::optional<std::string> GetWanIP() {
+    std::vector<FailedPage> failed;
+    return GetWanIP(failed);
+}
+
+std::optional<std::string> GetWanIP(std::vector<FailedPage>& failed) {
     const AddressRule rule = AddressRuleFromSetting(
         CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
     const PageList list = ReadPageList(WanIPPageAddress(), CommonModule::kMaxIniValueLength);
@@ -170,6 +175,7 @@ std::optional<std::string> GetWanIP() {
                              list.cut);
     }
     WanIPLookup lookup = LookupWanIPPages(list.pages, rule, true);
+    failed = lookup.failed;
     if (lookup.address) {
         return std::move(lookup.address);
     }

@@ -24,6 +24,10 @@ inline constexpr const char* kWanIpFileName = "WAN.IP";
 // With it on: no value when no page gave an address that passes, after one diagnostic message
 // naming each page tried and why it failed.
 std::optional<std::string> GetWanIP();
+struct FailedPage;
+// The same, handing back the pages that failed and why (also when the rule is off and the
+// answer is "Unknown").
+std::optional<std::string> GetWanIP(std::vector<FailedPage>& failed);
 // The same lookup as the configuration window's test e-mail uses it: the built-in page only.
 std::string GetWanIPDefault();
 
