@@ -89,6 +89,7 @@ public:
     bool SetIconFromFile(const std::string& path) override;
     void SetIconFromResource(const std::string& name) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
     void Unload() override;
     void PumpEvents() override;
 
@@ -452,6 +453,10 @@ void Win32FormView::SetIconFromResource(const std::string& name) {
 
 void Win32FormView::ShowMessage(const std::string& text, const std::string& caption) {
     ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), MB_OK);
+}
+
+bool Win32FormView::AskYesNo(const std::string& text, const std::string& caption) {
+    return ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), MB_YESNO) == IDYES;
 }
 
 void Win32FormView::Unload() {

@@ -1,5 +1,6 @@
 // Form1 in its real Qt window, on the offscreen platform: opening, page switching, closing with
 // and without saving, the settings file it writes, and the command buttons' message boxes.
+#include "app/mode_handlers.h"
 #include "settings/app_settings.h"
 #include "settings/base85.h"
 #include "settings/ini_file.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -32,6 +34,9 @@
 using namespace ui;
 
 namespace {
+
+// Set while Check Now runs: the child this binary starts acts as the check run over that file.
+constexpr const char* kCheckRunIni = "FORM1_TEST_CHECK_RUN_INI";
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -84,7 +89,8 @@ struct OpenForm {
     void ClickLabel(ControlId id) { QTest::mouseClick(Get<QLabel>(id), Qt::LeftButton); }
 };
 
-// The next message box's caption, text, buttons and icon; it is answered with OK.
+// The next message box's caption, text, buttons and icon; it is answered with OK (or the
+// button given).
 struct BoxSeen {
     QString caption, text;
     QMessageBox::StandardButtons buttons;
@@ -92,9 +98,9 @@ struct BoxSeen {
     bool seen = false;
 };
 
-void AnswerNextBox(BoxSeen& seen) {
+void AnswerNextBox(BoxSeen& seen, QMessageBox::StandardButton answer = QMessageBox::Ok) {
     auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, &seen] {
+    QObject::connect(timer, &QTimer::timeout, [timer, &seen, answer] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr) {
             return;
@@ -106,7 +112,7 @@ void AnswerNextBox(BoxSeen& seen) {
         seen.seen = true;
         timer->stop();
         timer->deleteLater();
-        box->button(QMessageBox::Ok)->click();
+        box->button(answer)->click();
     });
     timer->start(20);
 }
@@ -213,6 +219,7 @@ private slots:
         ini_ = dir_->filePath("addrwatch.ini").toStdString();
         CommonModule::sAppINI = ini_;
         qputenv("ADDRWATCH_CRON_DIR", dir_->filePath("cron").toUtf8());
+        qputenv("ADDRWATCH_STATE_DIR", dir_->filePath("state").toUtf8());
         QDir().mkpath(dir_->filePath("cron"));
     }
 
@@ -474,7 +481,44 @@ private slots:
         // The schedule buttons leave the settings file alone.
         QVERIFY(!QFile::exists(QString::fromStdString(ini_)));
     }
+
+    // The status line, and Check Now: a real check run in a process of its own (this binary,
+    // which main turns into the check run), after the question about unsaved changes.
+    void checkNowRunsACheckAndShowsItsOutcome() {
+        const std::string settings =
+            "[General]\r\nWhatIsMyIP=http://127.0.0.1:" + std::to_string(ClosedPort()) +
+            "/ip\r\nValidateAddress=1\r\n";
+        WriteIni(settings.c_str());
+        OpenForm f;
+        QCOMPARE(f.Get<QLabel>(lblLastCheck)->text(), QString("Last check: never"));
+        f.Type(txtScheduledTime, "07:30:00");
+        BoxSeen asked;
+        AnswerNextBox(asked, QMessageBox::Yes);
+        qputenv(kCheckRunIni, QByteArray::fromStdString(ini_));
+        QTest::mouseClick(f.Get<QPushButton>(cmdCheckNow), Qt::LeftButton);
+        qunsetenv(kCheckRunIni);
+        QVERIFY(asked.seen);
+        QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(CommonModule::ReadINI(ini_, "General", "TaskTime"), std::string("07:30:00"));
+        const QString line = f.Get<QLabel>(lblLastCheck)->text();
+        QVERIFY2(QRegularExpression("^Last check: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d - no check "
+                                    "page gave an address: 127\\.0\\.0\\.1: cannot connect$")
+                     .match(line)
+                     .hasMatch(),
+                 qPrintable(line));
+        Screenshot(f.window, "qt-general-checked.png");
+    }
 };
 
-QTEST_MAIN(Form1QtTest)
+int main(int argc, char** argv) {
+    // Check Now starts this program without arguments: here that is the check run.
+    if (const char* ini = std::getenv(kCheckRunIni)) {
+        CommonModule::sAppINI = ini;
+        modGetExternalIP::GuardedCheckRun();
+        return 0;
+    }
+    QApplication app(argc, argv);
+    Form1QtTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "form1_qt_test.moc"

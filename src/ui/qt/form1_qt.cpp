@@ -221,6 +221,9 @@ std::string QtFormWindow::Text(ControlId id) const {
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
         return S(combo->currentText());
     }
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        return S(label->text());
+    }
     return {};
 }
 
@@ -230,6 +233,8 @@ void QtFormWindow::SetText(ControlId id, const std::string& text) {
         edit->setText(Q(text));
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         combo->setEditText(Q(text));
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(Q(text));
     }
 }
 
@@ -302,6 +307,12 @@ void QtFormWindow::SetIconFromResource(const std::string& name) {
 void QtFormWindow::ShowMessage(const std::string& text, const std::string& caption) {
     QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Ok, this);
     box.exec();
+}
+
+bool QtFormWindow::AskYesNo(const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No,
+                    this);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void QtFormWindow::Unload() {
