@@ -33,7 +33,7 @@ bool Unattended() {
 // window of step two applies to this very installation.
 void InstallActions() {
     // First, so that the check run this hook may start can already report a failure.
-    health::RegisterEventSource();
+    health::RegisterEventLogSource();
     if (GeneralSetting("CreateTask") == "1") {
         CreateDailyTask();
     }
@@ -50,7 +50,7 @@ void InstallActions() {
 // A task or key that is not there is no error to the user: nothing is shown.
 void UninstallActions() {
     DeleteInstalledTasks();
-    health::RemoveEventSource();
+    health::RemoveEventLogSource();
     bool notFound = false;
     modRegistry::fDeleteKey("HKLM", "Software\\Quillfen", "Addrwatch", notFound);
 }

@@ -15,7 +15,7 @@ void ReportFailureEvent(const std::string& line);
 // The installer's and uninstaller's part: register the event source for the program's own file
 // (Windows: EventMessageFile, TypesSupported = 7), and remove that key again, with all it
 // holds. Nothing to do on POSIX. True on success; a failure is logged.
-bool RegisterEventSource();
-bool RemoveEventSource();
+bool RegisterEventLogSource();
+bool RemoveEventLogSource();
 
 } // namespace health

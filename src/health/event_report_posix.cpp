@@ -12,11 +12,11 @@ void ReportFailureEvent(const std::string& line) {
     syslog(LOG_WARNING, "%s", line.c_str());
 }
 
-bool RegisterEventSource() {
+bool RegisterEventLogSource() {
     return true;
 }
 
-bool RemoveEventSource() {
+bool RemoveEventLogSource() {
     return true;
 }
 

@@ -42,7 +42,7 @@ void ReportFailureEvent(const std::string& line) {
     }
 }
 
-bool RegisterEventSource() {
+bool RegisterEventLogSource() {
     HKEY raw = nullptr;
     LONG code = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0,
                                   KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &raw, nullptr);
@@ -60,7 +60,7 @@ bool RegisterEventSource() {
                                 reinterpret_cast<const BYTE*>(&types), sizeof types);
     }
     if (code != ERROR_SUCCESS) {
-        CommonModule::DPrint("health\\RegisterEventSource: the event source was not registered: "
+        CommonModule::DPrint("health\\RegisterEventLogSource: the event source was not registered: "
                              "error " +
                              std::to_string(code));
         return false;
@@ -70,11 +70,12 @@ bool RegisterEventSource() {
 
 // A plain tree deletion: the key is the system's, under Services, and keeps its own access list;
 // nothing is granted to anyone first.
-bool RemoveEventSource() {
+bool RemoveEventLogSource() {
     const LONG code = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceKey);
     if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND) {
-        CommonModule::DPrint("health\\RemoveEventSource: the event source was not removed: error " +
-                             std::to_string(code));
+        CommonModule::DPrint(
+            "health\\RemoveEventLogSource: the event source was not removed: error " +
+            std::to_string(code));
         return false;
     }
     return true;
