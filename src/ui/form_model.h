@@ -99,11 +99,11 @@ struct ControlSpec {
 
 // The client area of the window, in twips.
 inline constexpr int kClientWidthTwips = 10605;
-inline constexpr int kClientHeightTwips = 5445 + 480;
+inline constexpr int kClientHeightTwips = 5445 + 720;
 
 // The band at the top of the General page that holds the last check's status line; the page's
 // other controls sit below it.
-inline constexpr int kStatusBandTwips = 480;
+inline constexpr int kStatusBandTwips = 720;
 
 // The longest password whose protected form always reads back whole from the settings file.
 inline constexpr int kPasswordMaxLength = 199;
@@ -295,9 +295,10 @@ inline const std::vector<ControlSpec>& FormControls() {
                 s.top += kStatusBandTwips;
             }
         }
+        // Two lines: a long detail wraps rather than running under the button.
         c.push_back(
-            label(lblLastCheck, "lblLastCheck", gen, "Last check: never", "", 360, 150, 6135, 255));
-        c.push_back(button(cmdCheckNow, "cmdCheckNow", gen, "Check Now", 6600, 60, 1455, 375));
+            label(lblLastCheck, "lblLastCheck", gen, "Last check: never", "", 360, 150, 6135, 510));
+        c.push_back(button(cmdCheckNow, "cmdCheckNow", gen, "Check Now", 6600, 120, 1455, 375));
         return c;
     }();
     return controls;

@@ -34,8 +34,9 @@ def stored_values(program) -> dict[str, str]:
 
 
 def health(program) -> dict[str, str]:
+    """The health values and the stored address, read in one go."""
     values = stored_values(program)
-    return {k: values[k] for k in HEALTH if k in values}
+    return {k: values[k] for k in (*HEALTH, "LastWANIP") if k in values}
 
 
 class Monitor(IpPage):
