@@ -213,3 +213,19 @@ def test_event_source_and_the_warning_of_a_failing_run(program, ip_page, smtp_si
 
     assert program.run("/uninstaller").returncode == 0
     assert source() == {}
+
+
+def test_a_store_that_cannot_be_written_costs_one_message(make_program, ip_page, smtp_sink,
+                                                          target):
+    if target != "native":
+        pytest.skip("the store's folder is a POSIX matter")
+    program = make_program()
+    blocker = program.folder / "blocked"
+    blocker.write_text("")
+    write_settings(program, ip_page.url, smtp_sink.port)
+    ip_page.answer("203.0.113.7\r\n")
+    result = program.run(env={"ADDRWATCH_STATE_DIR": str(blocker / "state")})
+    assert result.returncode == 0
+    assert len(smtp_sink.mails) == 1, "the notice goes out all the same"
+    said = [m.strip() for m in result.messages if m.strip().startswith("health\\")]
+    assert len(said) == 1 and "the check's outcome was not recorded" in said[0], said
