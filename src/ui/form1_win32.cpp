@@ -359,9 +359,24 @@ std::string Win32FormView::Text(ControlId id) const {
 }
 
 void Win32FormView::SetText(ControlId id, const std::string& text) {
-    if (HWND w = Window(id)) {
-        ::SetWindowTextA(w, text.c_str());
+    HWND w = Window(id);
+    if (w == nullptr) {
+        return;
     }
+    const ControlSpec* spec = FindControl(id);
+    if (spec == nullptr || spec->kind != ControlKind::Label) {
+        ::SetWindowTextA(w, text.c_str());
+        return;
+    }
+    // A label shows the text as it stands: its "&" would otherwise mark an access key.
+    std::string shown;
+    for (const char c : text) {
+        shown += c;
+        if (c == '&') {
+            shown += '&';
+        }
+    }
+    ::SetWindowTextA(w, shown.c_str());
 }
 
 int Win32FormView::CheckState(ControlId id) const {

@@ -125,7 +125,8 @@ void Screenshot(QWidget& w, const char* name) {
 // A loopback SMTP server that accepts one message: just enough protocol for a plain session.
 class TinySmtpServer {
 public:
-    TinySmtpServer() {
+    // refuseLogon: AUTH is offered and every logon refused, as a server does for a bad password.
+    explicit TinySmtpServer(bool refuseLogon = false) : refuseLogon_(refuseLogon) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -164,7 +165,9 @@ private:
                 const std::string verb = buffer.substr(0, 4);
                 buffer.erase(0, end + 2);
                 if (verb == "EHLO" || verb == "HELO") {
-                    say("250 loopback\r\n");
+                    say(refuseLogon_ ? "250-loopback\r\n250 AUTH PLAIN\r\n" : "250 loopback\r\n");
+                } else if (verb == "AUTH" && refuseLogon_) {
+                    say("535 5.7.8 Authentication credentials invalid\r\n");
                 } else if (verb == "DATA") {
                     say("354 go ahead\r\n");
                     inData = true;
@@ -185,10 +188,54 @@ private:
         }
         close(c);
     }
+    bool refuseLogon_ = false;
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> delivered_{false};
+};
+
+// A loopback IP-check page that answers one request with an address.
+class TinyPage {
+public:
+    TinyPage() {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        socklen_t len = sizeof(a);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        listen(listener_, 1);
+        thread_ = std::thread([this] {
+            const int c = accept(listener_, nullptr, nullptr);
+            if (c < 0) {
+                return;
+            }
+            std::string request;
+            char chunk[1024];
+            ssize_t n;
+            while (request.find("\r\n\r\n") == std::string::npos &&
+                   (n = read(c, chunk, sizeof(chunk))) > 0) {
+                request.append(chunk, std::size_t(n));
+            }
+            const char* answer = "HTTP/1.0 200 OK\r\nContent-Length: 13\r\n\r\n203.0.113.9\r\n";
+            (void)!write(c, answer, strlen(answer));
+            close(c);
+        });
+    }
+    ~TinyPage() {
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/ip"; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
 };
 
 int ClosedPort() {
@@ -483,11 +530,18 @@ private slots:
     }
 
     // The status line, and Check Now: a real check run in a process of its own (this binary,
-    // which main turns into the check run), after the question about unsaved changes.
+    // which main turns into the check run), after the question about unsaved changes; the run's
+    // mail server refuses the logon.
     void checkNowRunsACheckAndShowsItsOutcome() {
+        TinyPage page;
+        TinySmtpServer refusing(true);
         const std::string settings =
-            "[General]\r\nWhatIsMyIP=http://127.0.0.1:" + std::to_string(ClosedPort()) +
-            "/ip\r\nValidateAddress=1\r\n";
+            "[General]\r\nWhatIsMyIP=" + page.Url() +
+            "\r\n[EmailConfig]\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" +
+            std::to_string(refusing.Port()) +
+            "\r\nFromEmail=a@x.test\r\nToEmail=b@x.test\r\nSMTPAuth=1\r\nSMTPUserName=u\r\n"
+            "SMTPPassword=" +
+            modBase85::EncryptText("wrong", modBase85::kPasswordKey) + "\r\n";
         WriteIni(settings.c_str());
         OpenForm f;
         QCOMPARE(f.Get<QLabel>(lblLastCheck)->text(), QString("Last check: never"));
@@ -501,8 +555,9 @@ private slots:
         QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(CommonModule::ReadINI(ini_, "General", "TaskTime"), std::string("07:30:00"));
         const QString line = f.Get<QLabel>(lblLastCheck)->text();
-        QVERIFY2(QRegularExpression("^Last check: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d - no check "
-                                    "page gave an address: 127\\.0\\.0\\.1: cannot connect$")
+        QVERIFY2(QRegularExpression("^Last check: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d - the mail "
+                                    "server refused the logon: 535 5\\.7\\.8 Authentication "
+                                    "credentials invalid$")
                      .match(line)
                      .hasMatch(),
                  qPrintable(line));
