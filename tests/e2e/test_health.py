@@ -4,6 +4,8 @@ it pings, the alert when lookups keep failing, and the warning where administrat
 from __future__ import annotations
 
 import re
+import shutil
+import socket
 import subprocess
 import time
 
@@ -229,3 +231,44 @@ def test_a_store_that_cannot_be_written_costs_one_message(make_program, ip_page,
     assert len(smtp_sink.mails) == 1, "the notice goes out all the same"
     said = [m.strip() for m in result.messages if m.strip().startswith("health\\")]
     assert len(said) == 1 and "the check's outcome was not recorded" in said[0], said
+
+
+def test_a_failing_run_warns_in_syslog_beside_its_debug_messages(program, ip_page, smtp_sink,
+                                                                target, tmp_path):
+    if target != "native":
+        pytest.skip("syslog is the POSIX place")
+    if shutil.which("unshare") is None:
+        pytest.skip("unshare is not installed")
+    # The run's /dev, in a mount namespace of its own, holds a log socket the test reads.
+    dev = tmp_path / "dev"
+    dev.mkdir()
+    log = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    log.bind(str(dev / "log"))
+    devices = ("null", "zero", "random", "urandom")
+    for name in devices:
+        (dev / name).touch()
+    script = "; ".join([f"mount --bind /dev/{n} {dev}/{n}" for n in devices] +
+                       [f"mount --bind {dev} /dev", 'exec "$0"'])
+    ip_page.answer("down", status=503)
+    write_settings(program, ip_page.url, smtp_sink.port)
+    try:
+        done = subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-ec", script,
+                               str(program.exe)], cwd=program.folder,
+                              env=program.environment(), capture_output=True, timeout=60)
+        assert done.returncode == 0, done.stderr[-2000:]
+        log.setblocking(False)
+        lines = []
+        while True:
+            try:
+                lines.append(log.recv(65536).decode("latin-1"))
+            except BlockingIOError:
+                break
+    finally:
+        log.close()
+    # LOG_USER: <12> is a warning, <15> a debug message.
+    warnings = [line for line in lines if line.startswith("<12>")]
+    assert len(warnings) == 1, lines
+    assert warnings[0].endswith("Addrwatch check lookup-failed: no check page gave an address: "
+                                "127.0.0.1: HTTP status 503")
+    assert "addrwatch[" in warnings[0]
+    assert any(line.startswith("<15>") for line in lines)
