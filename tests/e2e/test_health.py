@@ -60,9 +60,10 @@ def test_each_kind_of_run_records_its_outcome_and_pings_its_heartbeat(program, i
     refusing = SmtpServer(credentials=("watch", "right"))
     accepting = SmtpServer()
     try:
-        def run_with(answer, server, status=200, **email):
+        def run_with(answer, server, status=200, validate="1", **email):
             ip_page.answer(answer, status=status)
-            write_settings(program, ip_page.url, server.port, monitor.settings(), **email)
+            write_settings(program, ip_page.url, server.port,
+                           {**monitor.settings(), "ValidateAddress": validate}, **email)
             assert program.run().returncode == 0
 
         wrong_logon = dict(SMTPAuth="1", SMTPUserName="watch",
@@ -79,6 +80,10 @@ def test_each_kind_of_run_records_its_outcome_and_pings_its_heartbeat(program, i
             (lambda: run_with("oops\r\n", accepting, status=500), "lookup-failed",
              "no check page gave an address: 127.0.0.1: HTTP status 500", "2", "203.0.113.8",
              "fail"),
+            # With the check off an empty answer is "Unknown": stored and mailed as ever, and
+            # still a failed lookup.
+            (lambda: run_with("", accepting, validate="0"), "lookup-failed",
+             "no check page gave an address: 127.0.0.1: empty answer", "3", "Unknown", "fail"),
         ]
         notified_at = None
         for act, result, detail, failed, address, ping in rows:
@@ -93,7 +98,7 @@ def test_each_kind_of_run_records_its_outcome_and_pings_its_heartbeat(program, i
             notified_at = notified_at or values["LastNotifyTime"]
             assert values["LastNotifyTime"] == notified_at, "only an accepted notice sets it"
         assert [body_address(Mail(m.mail_from, m.rcpt_tos, m.data))
-                for m in accepting.recorder.messages] == ["203.0.113.8"]
+                for m in accepting.recorder.messages] == ["203.0.113.8", "Unknown"]
 
         # A run that finds the guard held records nothing and pings nothing: the holder (here
         # stalled at the page, then killed) would record its own outcome.
