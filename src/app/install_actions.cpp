@@ -5,6 +5,7 @@
 #include "app/daily_task.h"
 #include "app/mode_handlers.h"
 #include "oauth/oauth.h"
+#include "health/event_report.h"
 #include "registry/delete_key.h"
 #include "settings/app_settings.h"
 #include "settings/ini_file.h"
@@ -36,6 +37,8 @@ void InstallActions() {
 }
 
 void InstallActions(bool unattended) {
+    // First, so that the check run this hook may start can already report a failure.
+    health::RegisterEventLogSource();
     if (GeneralSetting("CreateTask") == "1") {
         CreateDailyTask();
     }
@@ -54,6 +57,7 @@ void UninstallActions() {
     // Before the key deletion, which first opens every subkey to the machine's users.
     oauth::DeleteStoredToken();
     DeleteInstalledTasks();
+    health::RemoveEventLogSource();
     bool notFound = false;
     modRegistry::fDeleteKey("HKLM", "Software\\Quillfen", "Addrwatch", notFound);
 }

@@ -3,6 +3,7 @@
 #include "app/mode_handlers.h"
 #include "app/single_instance.h"
 #include "common/dprint.h"
+#include "health/health_record.h"
 #include "settings/app_settings.h"
 
 namespace modGetExternalIP {
@@ -63,7 +64,7 @@ void GuardedCheckRun() {
                              "this one leaves");
         return;
     }
-    CheckWanIP();
+    health::FinishCheckRun(CheckWanIP());
 }
 
 int Main(std::string_view loweredArguments, std::string_view arguments) {

@@ -17,42 +17,24 @@ void Trap(const VbError& e, bool& result) {
     result = false;
 }
 
-// The message of one send, from the settings just loaded.
-using Composer = std::function<NotificationMessage(const EmailSettingsRecord&)>;
-
-bool SendComposed(const Composer& compose, std::chrono::milliseconds timeout,
-                  const std::function<void()>& onAccepted);
-
-} // namespace
-
-bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted) {
-    return SendEmail(sNewIP, kConnectionTimeout, onAccepted);
-}
-
-bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
-               const std::function<void()>& onAccepted) {
-    return SendComposed(
-        [&](const EmailSettingsRecord& settings) { return ComposeMessage(settings, sNewIP); },
-        timeout, onAccepted);
-}
-
-bool SendNotice(const std::string& sLines, const std::function<void()>& onAccepted) {
-    return SendComposed(
-        [&](const EmailSettingsRecord& settings) { return ComposeNotice(settings, sLines); },
-        kConnectionTimeout, onAccepted);
-}
-
-namespace {
-
-bool SendComposed(const Composer& compose, std::chrono::milliseconds timeout,
-                  const std::function<void()>& onAccepted) {
+// Loads the settings, composes the message from them and sends it; failure, when given, gets
+// the error (number 0: the settings were not complete).
+bool Deliver(const std::function<NotificationMessage(const EmailSettingsRecord&)>& compose,
+             std::chrono::milliseconds timeout, const std::function<void()>& onAccepted,
+             VbError* failure) {
     bool result = false;
     const Outcome<bool> loaded = LoadEmailConfig();
     if (!loaded) {
         Trap(loaded.error(), result);
+        if (failure != nullptr) {
+            *failure = loaded.error();
+        }
         return result;
     }
     if (!loaded.value()) {
+        if (failure != nullptr) {
+            *failure = VbError{};
+        }
         return false;
     }
     result = true;
@@ -70,6 +52,9 @@ bool SendComposed(const Composer& compose, std::chrono::milliseconds timeout,
     const Outcome<std::optional<TokenLogon>> token = OAuthLogon(config.security, timeout);
     if (!token) {
         Trap(token.error(), result);
+        if (failure != nullptr) {
+            *failure = token.error();
+        }
         return result;
     }
     if (const std::optional<TokenLogon>& logon = token.value()) {
@@ -83,10 +68,41 @@ bool SendComposed(const Composer& compose, std::chrono::milliseconds timeout,
     std::unique_ptr<SmtpTransport> transport = MakeSmtpTransport();
     if (Failure f = SendSmtpMessage(config, message, *transport, onAccepted)) {
         Trap(*f, result);
+        if (failure != nullptr) {
+            *failure = *f;
+        }
     }
     return result;
 }
 
 } // namespace
+
+bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted) {
+    return SendEmail(sNewIP, kConnectionTimeout, onAccepted);
+}
+
+bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
+               const std::function<void()>& onAccepted) {
+    return Deliver([&](const EmailSettingsRecord& s) { return ComposeMessage(s, sNewIP); }, timeout,
+                   onAccepted, nullptr);
+}
+
+bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted,
+               VbError& failure) {
+    return Deliver([&](const EmailSettingsRecord& s) { return ComposeMessage(s, sNewIP); },
+                   kConnectionTimeout, onAccepted, &failure);
+}
+
+bool SendNotice(const std::string& sLines, const std::function<void()>& onAccepted,
+                VbError& failure) {
+    return Deliver([&](const EmailSettingsRecord& s) { return ComposeNotice(s, sLines); },
+                   kConnectionTimeout, onAccepted, &failure);
+}
+
+bool SendComposedEmail(
+    const std::function<NotificationMessage(const EmailSettingsRecord&)>& compose,
+    VbError& failure) {
+    return Deliver(compose, kConnectionTimeout, {}, &failure);
+}
 
 } // namespace modSendEmail

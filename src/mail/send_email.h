@@ -10,6 +10,8 @@
 
 namespace modSendEmail {
 
+struct NotificationMessage;
+
 // The e-mail settings record of section "EmailConfig", with the password in clear.
 struct EmailSettingsRecord {
     std::string SMTPServer;
@@ -48,7 +50,18 @@ bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepte
 bool SendEmail(const std::string& sNewIP, std::chrono::milliseconds timeout,
                const std::function<void()>& onAccepted = {});
 
-// Sends a notice whose body is sLines and the footer (ComposeNotice); otherwise as SendEmail.
-bool SendNotice(const std::string& sLines, const std::function<void()>& onAccepted = {});
+// Sends a notice whose body is sLines and the footer (ComposeNotice); otherwise as SendEmail,
+// failure as below.
+bool SendNotice(const std::string& sLines, const std::function<void()>& onAccepted,
+                VbError& failure);
+// The same, handing back why the notice did not go out: failure gets the delivery's error, or
+// number 0 when the settings were not complete. Untouched on success.
+bool SendEmail(const std::string& sNewIP, const std::function<void()>& onAccepted,
+               VbError& failure);
+// Another message to the same recipients, over the same delivery: compose makes it from the
+// loaded settings. True when the server accepted it; failure as above.
+bool SendComposedEmail(
+    const std::function<NotificationMessage(const EmailSettingsRecord&)>& compose,
+    VbError& failure);
 
 } // namespace modSendEmail

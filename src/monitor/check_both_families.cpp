@@ -1,6 +1,7 @@
 #include "monitor/check_both_families.h"
 
 #include "common/dprint.h"
+#include "health/outcome_detail.h"
 #include "mail/oauth_logon.h"
 #include "mail/send_email.h"
 #include "monitor/dual_stack_notice.h"
@@ -63,21 +64,62 @@ NoticeFamily AsNotice(const Family& f) {
     return {f.found.address, f.found.reason, f.plan.owed};
 }
 
+// No page gave the family an address (or, with the check off, only the answer "Unknown").
+bool LookupFailed(const Family& f) {
+    return !f.found.address || *f.found.address == kUnknownAddress;
+}
+
+// The run's record: a lookup failure only when every family failed; otherwise it names the
+// IPv4 address when that was found (and, for a notice, told as new), else the IPv6 one.
+class Record {
+public:
+    Record(const Family& v4, const Family& v6) : v4_(v4), v6_(v6) {}
+
+    health::CheckOutcome Unchanged() const {
+        return AllFailed() ? Failed() : health::Unchanged(Seen());
+    }
+    health::CheckOutcome Notified() const {
+        return AllFailed() ? Failed() : health::Notified(Told());
+    }
+    health::CheckOutcome NotifyFailed(const VbError& failure) const {
+        return AllFailed() ? Failed() : health::NotifyFailed(failure);
+    }
+
+private:
+    bool AllFailed() const { return LookupFailed(v4_) && LookupFailed(v6_); }
+    health::CheckOutcome Failed() const {
+        std::vector<FailedPage> failed = v4_.found.failed;
+        failed.insert(failed.end(), v6_.found.failed.begin(), v6_.found.failed.end());
+        return health::LookupFailed(failed);
+    }
+    const std::string& Seen() const {
+        return LookupFailed(v4_) ? *v6_.found.address : *v4_.found.address;
+    }
+    const std::string& Told() const {
+        const bool v4Told = v4_.plan.owed && !LookupFailed(v4_);
+        return v4Told || LookupFailed(v6_) ? *v4_.found.address : *v6_.found.address;
+    }
+
+    const Family& v4_;
+    const Family& v6_;
+};
+
 } // namespace
 
 bool IPv6Watched() {
     return WanIPv6PageList().find_first_not_of(" \t") != std::string::npos;
 }
 
-void CheckBothFamilies() {
+health::CheckOutcome CheckBothFamilies() {
     Family v4 = Judge(kLastValue, kPendingValue, GetWanIPv4BesideIPv6(), CompareBy::Text);
     Family v6 = Judge(kLastIPv6Value, kPendingIPv6Value, GetWanIPv6(), IPv6CompareBy());
     StoreBeforeSending(v4);
     StoreBeforeSending(v6);
+    const Record record(v4, v6);
     if (!v4.plan.owed && !v6.plan.owed) {
         // Nothing to tell; a new address inside the same /64 was stored above.
         modSendEmail::KeepSignInAlive();
-        return;
+        return record.Unchanged();
     }
     std::vector<std::string> reachable;
     if (v6.found.address) {
@@ -91,8 +133,9 @@ void CheckBothFamilies() {
             }
         }
     };
-    if (modSendEmail::SendNotice(lines, accepted)) {
-        return;
+    VbError failure;
+    if (modSendEmail::SendNotice(lines, accepted, failure)) {
+        return record.Notified();
     }
     // The notice did not go out: each address it told as new is put back, so the next run
     // tries again.
@@ -101,6 +144,7 @@ void CheckBothFamilies() {
             Store(f->lastName, f->stored.last);
         }
     }
+    return record.NotifyFailed(failure);
 }
 
 } // namespace modGetExternalIP

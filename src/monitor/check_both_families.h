@@ -2,6 +2,8 @@
 // one notice covering both when either has changed or its notice is still owed.
 #pragma once
 
+#include "health/check_outcome.h"
+
 namespace modGetExternalIP {
 
 // True when WhatIsMyIPv6 lists anything.
@@ -11,6 +13,7 @@ bool IPv6Watched();
 // compared as IPv6Compare says, and a failed IPv6 lookup changes nothing and never sends by
 // itself. Each family's at-least-once mark is set before the send and dropped at the server's
 // acceptance; a failed send puts back the last address of each family the notice told as new.
-void CheckBothFamilies();
+// The outcome is a failed lookup only when both families failed.
+health::CheckOutcome CheckBothFamilies();
 
 } // namespace modGetExternalIP

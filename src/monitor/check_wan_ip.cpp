@@ -8,6 +8,7 @@
 // stopped in the instant between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
 #include "mail/oauth_logon.h"
+#include "health/outcome_detail.h"
 #include "mail/send_email.h"
 #include "monitor/check_both_families.h"
 #include "monitor/stored_values.h"
@@ -26,18 +27,23 @@ void ClearPending() {
 
 } // namespace
 
-void CheckWanIP() {
+health::CheckOutcome CheckWanIP() {
     if (IPv6Watched()) {
-        CheckBothFamilies();
-        return;
+        return CheckBothFamilies();
     }
-    const std::optional<std::string> found = GetWanIP();
+    std::vector<FailedPage> failed;
+    const std::optional<std::string> found = GetWanIP(failed);
     if (!found) {
         // No page gave an address that passes ValidateAddress: the run changes nothing.
         modSendEmail::KeepSignInAlive();
-        return;
+        return health::LookupFailed(failed);
     }
     const std::string& current = *found;
+    // With the check off a failed lookup still runs its course with "Unknown"; it is a failure
+    // whatever is stored and sent for it.
+    auto outcome = [&](health::CheckOutcome o) {
+        return current == kUnknownAddress ? health::LookupFailed(failed) : o;
+    };
     const std::string last = ReadStored(kLastValue);
     const std::string pending = ReadStored(kPendingValue);
     const bool unsent = !pending.empty() && pending == current;
@@ -47,7 +53,7 @@ void CheckWanIP() {
             ClearPending();
         }
         modSendEmail::KeepSignInAlive();
-        return;
+        return outcome(health::Unchanged(current));
     }
     // The mark goes first, so a crash at any later point leaves the notice owed.
     if (!unsent) {
@@ -56,10 +62,15 @@ void CheckWanIP() {
     if (current != last) {
         Store(kLastValue, current);
     }
-    if (!modSendEmail::SendEmail(current, ClearPending) && current != last) {
-        // The notice did not go out: put the old value back so the next run tries again.
-        Store(kLastValue, last);
+    VbError failure;
+    if (!modSendEmail::SendEmail(current, ClearPending, failure)) {
+        if (current != last) {
+            // The notice did not go out: put the old value back so the next run tries again.
+            Store(kLastValue, last);
+        }
+        return outcome(health::NotifyFailed(failure));
     }
+    return outcome(health::Notified(current));
 }
 
 } // namespace modGetExternalIP

@@ -130,6 +130,9 @@ RedirectChain::Verdict RedirectChain::Redirect(std::string_view location) {
     if (!parsed) {
         return Verdict::Refused;
     }
+    if (secureStaysSecure_ && current_.secure && !parsed->secure) {
+        return Verdict::Refused;
+    }
     current_ = std::move(*parsed);
     ++redirects_;
     return Verdict::Follow;

@@ -34,6 +34,9 @@ public:
     enum class Verdict { Follow, TooMany, Refused };
 
     explicit RedirectChain(Url first) : current_(std::move(first)) {}
+    // secureStaysSecure: once a page of the chain was https, a redirect to http is Refused.
+    RedirectChain(Url first, bool secureStaysSecure)
+        : current_(std::move(first)), secureStaysSecure_(secureStaysSecure) {}
 
     // The page to ask now.
     const Url& Current() const { return current_; }
@@ -46,6 +49,7 @@ public:
 private:
     Url current_;
     int redirects_ = 0;
+    bool secureStaysSecure_ = false;
 };
 
 } // namespace http

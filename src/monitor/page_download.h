@@ -23,6 +23,8 @@ struct DownloadBounds {
     std::size_t bytes = 64 * 1024;
     // The family of the connections, for a page that must answer over IPv4 or over IPv6.
     AddressFamily family = AddressFamily::Any;
+    // A page asked over https may redirect only to https (a heartbeat's address holds a secret).
+    bool secureStaysSecure = false;
 };
 
 // Fetches sUrl into sFile (overwriting it). The file is there only when the result is

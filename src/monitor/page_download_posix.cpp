@@ -360,6 +360,13 @@ int CheckConnection(void* clientp, char* primaryIp, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
+// The schemes libcurl may follow a redirect to: https alone from an https page that must stay
+// secure.
+const char* RedirectProtocols(const std::string& sUrl, bool secureStaysSecure) {
+    const bool secure = text::ToLowerAscii(sUrl.substr(0, 6)) == "https:";
+    return secureStaysSecure && secure ? "https" : "http,https";
+}
+
 DownloadFailure FailureOf(CURLcode code) {
     switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
@@ -397,7 +404,7 @@ long IpResolveOf(AddressFamily family) {
 // not yet used.
 DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft,
                              modGetExternalIP::ConnectionRule& rule, std::string& body,
-                             const Lookup& lookup) {
+                             const Lookup& lookup, bool secureStaysSecure = false) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(lookup.deadline - Clock::now());
     if (left.count() <= 0) {
@@ -421,7 +428,8 @@ DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft,
     // Both lists limit the first request and every redirect; file:, ftp: and the rest are
     // refused. Proxies come from the usual environment variables, as libcurl reads them.
     bool ok = set(CURLOPT_URL, sUrl.c_str()) && set(CURLOPT_PROTOCOLS_STR, "http,https") &&
-              set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && set(CURLOPT_FOLLOWLOCATION, 1L) &&
+              set(CURLOPT_REDIR_PROTOCOLS_STR, RedirectProtocols(sUrl, secureStaysSecure)) &&
+              set(CURLOPT_FOLLOWLOCATION, 1L) &&
               set(CURLOPT_MAXREDIRS, static_cast<long>(redirectsLeft)) &&
               set(CURLOPT_TIMEOUT_MS, static_cast<long>(left.count())) &&
               set(CURLOPT_NOSIGNAL, 1L) && set(CURLOPT_IPRESOLVE, IpResolveOf(lookup.family)) &&
@@ -466,7 +474,7 @@ DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sF
     int redirectsLeft = http::kMaxRedirects;
     if (url && !ProxyFromEnvironment()) {
         handOver = false;
-        http::RedirectChain chain(*url);
+        http::RedirectChain chain(*url, bounds.secureStaysSecure);
         result = FetchPlain(chain, rule, body, lookup, handOver);
         curlUrl = http::ToText(chain.Current());
         redirectsLeft = http::kMaxRedirects - chain.Redirects();
@@ -475,7 +483,8 @@ DownloadResult DownloadPageToFile(const std::string& sUrl, const std::string& sF
     }
     if (handOver) {
         body.clear();
-        result = FetchWithCurl(curlUrl, redirectsLeft, rule, body, lookup);
+        result =
+            FetchWithCurl(curlUrl, redirectsLeft, rule, body, lookup, bounds.secureStaysSecure);
     }
     if (result.complete && !WritePageFile(sFile, body)) {
         result.complete = false;

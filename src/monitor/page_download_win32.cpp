@@ -148,7 +148,7 @@ DownloadResult Fetch(const std::string& sUrl, std::string& body, const DownloadB
     // Automatic redirects off on the session and again per request (the older switch).
     SetNumberOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY,
                     WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
-    http::RedirectChain chain(*first);
+    http::RedirectChain chain(*first, bounds.secureStaysSecure);
     modGetExternalIP::ConnectionRule rule;
     for (;;) {
         const http::Url& url = chain.Current();

@@ -186,22 +186,30 @@ FamilyLookup LookupFamily(const char* key, const std::string& value, AddressRule
     bounds.page.family = family;
     WanIPLookup lookup = LookupWanIPPages(list.pages, rule, true, bounds);
     if (lookup.address) {
-        return {std::move(lookup.address), {}};
+        return {std::move(lookup.address), {}, std::move(lookup.failed)};
     }
     if (rule == AddressRule::Off) {
-        return {std::string(kUnknownAddress), {}};
+        return {std::string(kUnknownAddress), {}, std::move(lookup.failed)};
     }
     CommonModule::DPrint(NoAddressMessage(lookup.failed));
-    return {std::nullopt, ReasonsOf(lookup.failed)};
+    std::string reasons = ReasonsOf(lookup.failed);
+    return {std::nullopt, std::move(reasons), std::move(lookup.failed)};
 }
 
 } // namespace
 
 std::optional<std::string> GetWanIP() {
+    std::vector<FailedPage> failed;
+    return GetWanIP(failed);
+}
+
+std::optional<std::string> GetWanIP(std::vector<FailedPage>& failed) {
     const AddressRule rule = AddressRuleFromSetting(
         CommonModule::ReadINI(CommonModule::sAppINI, "General", "ValidateAddress"));
-    return LookupFamily("WhatIsMyIP", WanIPPageAddress(), rule, platform::AddressFamily::Any)
-        .address;
+    FamilyLookup lookup =
+        LookupFamily("WhatIsMyIP", WanIPPageAddress(), rule, platform::AddressFamily::Any);
+    failed = std::move(lookup.failed);
+    return std::move(lookup.address);
 }
 
 std::string WanIPv6PageList() {

@@ -24,6 +24,10 @@ inline constexpr const char* kWanIpFileName = "WAN.IP";
 // With it on: no value when no page gave an address that passes, after one diagnostic message
 // naming each page tried and why it failed.
 std::optional<std::string> GetWanIP();
+struct FailedPage;
+// The same, handing back the pages that failed and why (also when the rule is off and the
+// answer is "Unknown").
+std::optional<std::string> GetWanIP(std::vector<FailedPage>& failed);
 // The same lookup as the configuration window's test e-mail uses it: the built-in page only.
 std::string GetWanIPDefault();
 
@@ -76,6 +80,7 @@ std::string NoAddressMessage(const std::vector<FailedPage>& failed);
 struct FamilyLookup {
     std::optional<std::string> address;
     std::string reason;
+    std::vector<FailedPage> failed; // the pages that gave no usable address, for the run's record
 };
 
 // What WhatIsMyIPv6 of section "General" holds; empty (or blanks only) means IPv6 is not watched.

@@ -2,8 +2,10 @@
 
 #include "app/single_instance.h"
 #include "common/dprint.h"
+#include "common/app_exe_path.h"
 #include "common/file_checks.h"
 #include "common/shell.h"
+#include "health/health_record.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
 #include "settings/app_settings.h"
@@ -73,6 +75,49 @@ void Form1::Form_Load() {
     view_.AddComboItem(comboSMTPPort, "465");
     view_.AddComboItem(comboSMTPPort, "587");
     view_.SetVisible(picGeneral, true);
+    ShowLastCheck();
+    saved_ = Snapshot();
+}
+
+void Form1::ShowLastCheck() {
+    view_.SetText(lblLastCheck, health::StoredStatusLine());
+}
+
+std::string Form1::Snapshot() const {
+    std::string values;
+    for (const ControlSpec& s : FormControls()) {
+        if (s.kind == ControlKind::TextBox || s.kind == ControlKind::ComboBox ||
+            s.kind == ControlKind::Choice) {
+            values += view_.Text(s.id);
+        } else if (s.kind == ControlKind::CheckBox) {
+            values += std::to_string(view_.CheckState(s.id));
+        } else {
+            continue;
+        }
+        values += '\0';
+    }
+    return values;
+}
+
+void Form1::cmdCheckNow_Click() {
+    if (checking_) {
+        return; // a click while the check runs: the window's events are served meanwhile
+    }
+    checking_ = true;
+    if (Snapshot() != saved_ &&
+        view_.AskYesNo("Save your changes before the check? The check uses the saved settings.",
+                       kMessageCaption)) {
+        SaveSettings();
+    }
+    // No arguments select the check run; the wait pumps the window's events.
+    std::string error;
+    constexpr int kHidden = 0;
+    if (!CommonModule::ShellAndWaitForTermination("\"" + CommonModule::AppExePath() + "\"", kHidden,
+                                                  error)) {
+        view_.ShowMessage("The check could not be run: " + error, kMessageCaption);
+    }
+    ShowLastCheck();
+    checking_ = false;
 }
 
 void Form1::HideAllPages() {
@@ -222,6 +267,7 @@ void Form1::SaveSettings() {
     WriteCheck(chkOpenConfig, kGeneral, "RunConfigAfterInstall");
     WriteCheck(chkRunAfterInstall, kGeneral, "RunAfterInstall");
     SaveScheduleChoices();
+    saved_ = Snapshot();
 }
 
 void Form1::cmdTestEmail_Click() {
@@ -286,6 +332,9 @@ void Form1::Click(ControlId id) {
     case cmdSchedule1:
     case cmdSchedule2:
         cmdSchedule_Click(id - cmdSchedule0);
+        break;
+    case cmdCheckNow:
+        cmdCheckNow_Click();
         break;
     default:
         break;

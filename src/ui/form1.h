@@ -24,6 +24,11 @@ public:
     void lblClose_Click(int index);
     void cmdTestEmail_Click();
     void cmdSchedule_Click(int index);
+    // Runs one check as its own process with the settings as saved (asking first whether to
+    // save unsaved changes), waits for it with the window responsive, then shows its outcome.
+    void cmdCheckNow_Click();
+    // The status line from the stored outcome of the last check run.
+    void ShowLastCheck();
     // The title-bar close box: nothing is saved.
     void CloseBox();
 
@@ -44,8 +49,12 @@ private:
     void LoadScheduleChoices();
     void SaveScheduleChoices();
     modGetExternalIP::ScheduleOptions ScheduleChoices() const;
+    // The values of every text box, combo box and check box, to tell unsaved changes.
+    std::string Snapshot() const;
 
     FormView& view_;
+    std::string saved_; // Snapshot as loaded or last saved
+    bool checking_ = false;
 };
 
 // The window's title: "Quillfen - " and the version text.

@@ -89,6 +89,7 @@ public:
     bool SetIconFromFile(const std::string& path) override;
     void SetIconFromResource(const std::string& name) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
     void Unload() override;
     void PumpEvents() override;
 
@@ -367,7 +368,8 @@ void Win32FormView::SetText(ControlId id, const std::string& text) {
     if (w == nullptr) {
         return;
     }
-    if (children_.at(id).spec->kind == ControlKind::Choice) {
+    const ControlKind kind = children_.at(id).spec->kind;
+    if (kind == ControlKind::Choice) {
         // A list without an edit field shows text only by selecting the item that holds it.
         const LRESULT item = ::SendMessageA(w, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                             reinterpret_cast<LPARAM>(text.c_str()));
@@ -375,7 +377,19 @@ void Win32FormView::SetText(ControlId id, const std::string& text) {
         ::SendMessageA(w, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
         return;
     }
-    ::SetWindowTextA(w, text.c_str());
+    if (kind != ControlKind::Label) {
+        ::SetWindowTextA(w, text.c_str());
+        return;
+    }
+    // A label shows the text as it stands: its "&" would otherwise mark an access key.
+    std::string shown;
+    for (const char c : text) {
+        shown += c;
+        if (c == '&') {
+            shown += '&';
+        }
+    }
+    ::SetWindowTextA(w, shown.c_str());
 }
 
 int Win32FormView::CheckState(ControlId id) const {
@@ -467,6 +481,10 @@ void Win32FormView::SetIconFromResource(const std::string& name) {
 
 void Win32FormView::ShowMessage(const std::string& text, const std::string& caption) {
     ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), MB_OK);
+}
+
+bool Win32FormView::AskYesNo(const std::string& text, const std::string& caption) {
+    return ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), MB_YESNO) == IDYES;
 }
 
 void Win32FormView::Unload() {

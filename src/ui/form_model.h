@@ -74,6 +74,9 @@ enum ControlId : int {
     // General page: the IPv6 check pages, below the automation URL
     lblWhatIsMyIPv6 = 270,
     txtWhatIsMyIPv6 = 271,
+    // General page: the last check run's status and a check run on demand
+    lblLastCheck = 600,
+    cmdCheckNow = 601,
 };
 
 // ComboBox has an edit field; Choice only its list.
@@ -104,7 +107,11 @@ struct ControlSpec {
 
 // The client area of the window, in twips.
 inline constexpr int kClientWidthTwips = 10605;
-inline constexpr int kClientHeightTwips = 5445;
+inline constexpr int kClientHeightTwips = 5445 + 720;
+
+// The band at the top of the General page that holds the last check's status line; the page's
+// other controls sit below it.
+inline constexpr int kStatusBandTwips = 720;
 
 // The longest password whose protected form always reads back whole from the settings file.
 inline constexpr int kPasswordMaxLength = 199;
@@ -190,9 +197,10 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(sideLabel(lblClose0, "lblClose(0)", "Cancel && Close", 1800, false));
         c.push_back(sideLabel(lblClose1, "lblClose(1)", "Save && Close", 2160, false));
         // Pages: both cover the same area right of the side bar.
-        c.push_back(
-            ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415, 5415});
-        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415, 5415});
+        c.push_back(ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415,
+                                5415 + kStatusBandTwips});
+        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415,
+                                5415 + kStatusBandTwips});
 
         // General page.
         c.push_back(label(Label1, "Label1", gen,
@@ -311,6 +319,17 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(marked(button(cmdTestEmail, "cmdTestEmail", smtp, "Save && Send Test Email",
                                   5160, 4800, 2895, 375),
                            true, false, false));
+
+        // The status band: everything else on the General page moves below it.
+        for (ControlSpec& s : c) {
+            if (s.parent == gen) {
+                s.top += kStatusBandTwips;
+            }
+        }
+        // Two lines: a long detail wraps rather than running under the button.
+        c.push_back(
+            label(lblLastCheck, "lblLastCheck", gen, "Last check: never", "", 360, 150, 6135, 510));
+        c.push_back(button(cmdCheckNow, "cmdCheckNow", gen, "Check Now", 6600, 120, 1455, 375));
         return c;
     }();
     return controls;

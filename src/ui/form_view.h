@@ -30,6 +30,8 @@ public:
     virtual void SetIconFromResource(const std::string& name) = 0;
     // A modal message box: OK only, no icon.
     virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+    // A modal question with Yes and No; true for Yes.
+    virtual bool AskYesNo(const std::string& text, const std::string& caption) = 0;
     // Closes the window; its loop ends.
     virtual void Unload() = 0;
     // Lets pending window events run once (used while a launched tool is waited for).

@@ -90,7 +90,8 @@ HWND WaitFor(const char* cls, const char* title, int ms) {
     return nullptr;
 }
 
-void MessageBoxStep() {
+// answer: the button pressed (IDOK, or IDYES / IDNO for a question).
+void MessageBoxStep(int answer = IDOK) {
     HWND box = WaitFor("#32770", "Addrwatch", 90000);
     if (box == nullptr) {
         Fail("no message box");
@@ -123,7 +124,7 @@ void MessageBoxStep() {
     };
     ::EnumChildWindows(box, Visit::Child, reinterpret_cast<LPARAM>(&found));
     Print("box", text + "|buttons=" + buttons + "|icon=" + (icon ? "1" : "0"));
-    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ::PostMessageA(box, WM_COMMAND, answer, 0);
     for (int waited = 0; ::IsWindow(box) && waited < 5000; waited += 50) {
         ::Sleep(50);
     }
@@ -205,6 +206,8 @@ void Step(const std::string& step) {
                         "+" + std::to_string(r.left) + "+" + std::to_string(r.top));
     } else if (verb == "box") {
         MessageBoxStep();
+    } else if (verb == "boxyes" || verb == "boxno") {
+        MessageBoxStep(verb == "boxyes" ? IDYES : IDNO);
     } else if (verb == "close") {
         ::PostMessageA(g_form, WM_SYSCOMMAND, SC_CLOSE, 0);
     } else if (verb == "gone") {

@@ -1,5 +1,6 @@
 // Form1 in its real Qt window, on the offscreen platform: opening, page switching, closing with
 // and without saving, the settings file it writes, and the command buttons' message boxes.
+#include "app/mode_handlers.h"
 #include "settings/app_settings.h"
 #include "settings/base85.h"
 #include "settings/ini_file.h"
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -33,6 +35,9 @@
 using namespace ui;
 
 namespace {
+
+// Set while Check Now runs: the child this binary starts acts as the check run over that file.
+constexpr const char* kCheckRunIni = "FORM1_TEST_CHECK_RUN_INI";
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -85,7 +90,8 @@ struct OpenForm {
     void ClickLabel(ControlId id) { QTest::mouseClick(Get<QLabel>(id), Qt::LeftButton); }
 };
 
-// The next message box's caption, text, buttons and icon; it is answered with OK.
+// The next message box's caption, text, buttons and icon; it is answered with OK (or the
+// button given).
 struct BoxSeen {
     QString caption, text;
     QMessageBox::StandardButtons buttons;
@@ -93,9 +99,9 @@ struct BoxSeen {
     bool seen = false;
 };
 
-void AnswerNextBox(BoxSeen& seen) {
+void AnswerNextBox(BoxSeen& seen, QMessageBox::StandardButton answer = QMessageBox::Ok) {
     auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, &seen] {
+    QObject::connect(timer, &QTimer::timeout, [timer, &seen, answer] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (box == nullptr) {
             return;
@@ -107,7 +113,7 @@ void AnswerNextBox(BoxSeen& seen) {
         seen.seen = true;
         timer->stop();
         timer->deleteLater();
-        box->button(QMessageBox::Ok)->click();
+        box->button(answer)->click();
     });
     timer->start(20);
 }
@@ -120,7 +126,8 @@ void Screenshot(QWidget& w, const char* name) {
 // A loopback SMTP server that accepts one message: just enough protocol for a plain session.
 class TinySmtpServer {
 public:
-    TinySmtpServer() {
+    // refuseLogon: AUTH is offered and every logon refused, as a server does for a bad password.
+    explicit TinySmtpServer(bool refuseLogon = false) : refuseLogon_(refuseLogon) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -159,7 +166,9 @@ private:
                 const std::string verb = buffer.substr(0, 4);
                 buffer.erase(0, end + 2);
                 if (verb == "EHLO" || verb == "HELO") {
-                    say("250 loopback\r\n");
+                    say(refuseLogon_ ? "250-loopback\r\n250 AUTH PLAIN\r\n" : "250 loopback\r\n");
+                } else if (verb == "AUTH" && refuseLogon_) {
+                    say("535 5.7.8 Authentication credentials invalid\r\n");
                 } else if (verb == "DATA") {
                     say("354 go ahead\r\n");
                     inData = true;
@@ -180,10 +189,54 @@ private:
         }
         close(c);
     }
+    bool refuseLogon_ = false;
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
     std::atomic<bool> delivered_{false};
+};
+
+// A loopback IP-check page that answers one request with an address.
+class TinyPage {
+public:
+    TinyPage() {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+        socklen_t len = sizeof(a);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        listen(listener_, 1);
+        thread_ = std::thread([this] {
+            const int c = accept(listener_, nullptr, nullptr);
+            if (c < 0) {
+                return;
+            }
+            std::string request;
+            char chunk[1024];
+            ssize_t n;
+            while (request.find("\r\n\r\n") == std::string::npos &&
+                   (n = read(c, chunk, sizeof(chunk))) > 0) {
+                request.append(chunk, std::size_t(n));
+            }
+            const char* answer = "HTTP/1.0 200 OK\r\nContent-Length: 13\r\n\r\n203.0.113.9\r\n";
+            (void)!write(c, answer, strlen(answer));
+            close(c);
+        });
+    }
+    ~TinyPage() {
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/ip"; }
+
+private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
 };
 
 int ClosedPort() {
@@ -214,6 +267,7 @@ private slots:
         ini_ = dir_->filePath("addrwatch.ini").toStdString();
         CommonModule::sAppINI = ini_;
         qputenv("ADDRWATCH_CRON_DIR", dir_->filePath("cron").toUtf8());
+        qputenv("ADDRWATCH_STATE_DIR", dir_->filePath("state").toUtf8());
         QDir().mkpath(dir_->filePath("cron"));
         // The schedule records a start-up task in the store.
         qputenv("ADDRWATCH_STATE_DIR", dir_->filePath("state").toUtf8());
@@ -587,7 +641,52 @@ private slots:
         qputenv("PATH", path);
         QVERIFY(!QFile::exists(mark));
     }
+
+    // The status line, and Check Now: a real check run in a process of its own (this binary,
+    // which main turns into the check run), after the question about unsaved changes; the run's
+    // mail server refuses the logon.
+    void checkNowRunsACheckAndShowsItsOutcome() {
+        TinyPage page;
+        TinySmtpServer refusing(true);
+        const std::string settings =
+            "[General]\r\nWhatIsMyIP=" + page.Url() +
+            "\r\n[EmailConfig]\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" +
+            std::to_string(refusing.Port()) +
+            "\r\nFromEmail=a@x.test\r\nToEmail=b@x.test\r\nSMTPAuth=1\r\nSMTPUserName=u\r\n"
+            "SMTPPassword=" +
+            modBase85::EncryptText("wrong", modBase85::kPasswordKey) + "\r\n";
+        WriteIni(settings.c_str());
+        OpenForm f;
+        QCOMPARE(f.Get<QLabel>(lblLastCheck)->text(), QString("Last check: never"));
+        f.Type(txtScheduledTime, "07:30:00");
+        BoxSeen asked;
+        AnswerNextBox(asked, QMessageBox::Yes);
+        qputenv(kCheckRunIni, QByteArray::fromStdString(ini_));
+        QTest::mouseClick(f.Get<QPushButton>(cmdCheckNow), Qt::LeftButton);
+        qunsetenv(kCheckRunIni);
+        QVERIFY(asked.seen);
+        QCOMPARE(asked.buttons, QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(CommonModule::ReadINI(ini_, "General", "TaskTime"), std::string("07:30:00"));
+        const QString line = f.Get<QLabel>(lblLastCheck)->text();
+        QVERIFY2(QRegularExpression("^Last check: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d - the mail "
+                                    "server refused the logon: 535 5\\.7\\.8 Authentication "
+                                    "credentials invalid$")
+                     .match(line)
+                     .hasMatch(),
+                 qPrintable(line));
+        Screenshot(f.window, "qt-general-checked.png");
+    }
 };
 
-QTEST_MAIN(Form1QtTest)
+int main(int argc, char** argv) {
+    // Check Now starts this program without arguments: here that is the check run.
+    if (const char* ini = std::getenv(kCheckRunIni)) {
+        CommonModule::sAppINI = ini;
+        modGetExternalIP::GuardedCheckRun();
+        return 0;
+    }
+    QApplication app(argc, argv);
+    Form1QtTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "form1_qt_test.moc"

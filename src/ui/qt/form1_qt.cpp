@@ -224,6 +224,9 @@ std::string QtFormWindow::Text(ControlId id) const {
     if (auto* combo = qobject_cast<QComboBox*>(w)) {
         return S(combo->currentText());
     }
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        return S(label->text());
+    }
     return {};
 }
 
@@ -238,6 +241,8 @@ void QtFormWindow::SetText(ControlId id, const std::string& text) {
             // A list without an edit field shows text only by selecting the item that holds it.
             combo->setCurrentIndex(combo->findText(Q(text), Qt::MatchExactly));
         }
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(Q(text));
     }
 }
 
@@ -313,6 +318,12 @@ void QtFormWindow::SetIconFromResource(const std::string& name) {
 void QtFormWindow::ShowMessage(const std::string& text, const std::string& caption) {
     QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Ok, this);
     box.exec();
+}
+
+bool QtFormWindow::AskYesNo(const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::NoIcon, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No,
+                    this);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void QtFormWindow::Unload() {

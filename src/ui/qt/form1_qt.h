@@ -35,6 +35,7 @@ public:
     bool SetIconFromFile(const std::string& path) override;
     void SetIconFromResource(const std::string& name) override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
+    bool AskYesNo(const std::string& text, const std::string& caption) override;
     void Unload() override;
     void PumpEvents() override;
 

@@ -64,3 +64,15 @@ TEST(RedirectChain, FollowsFiveInARow) {
     }
     EXPECT_EQ(chain.Redirect("/p"), Verdict::TooMany);
 }
+
+TEST(RedirectChain, AChainThatMustStaySecureRefusesPlainHttp) {
+    RedirectChain strict(*ParseUrl("https://hb.test/ping"), true);
+    EXPECT_EQ(strict.Redirect("http://hb.test/ping"), Verdict::Refused);
+    EXPECT_EQ(strict.Redirect("https://other.test/ping"), Verdict::Follow);
+    // A plain page may still go up to https; only the way down is closed.
+    RedirectChain plain(*ParseUrl("http://hb.test/ping"), true);
+    EXPECT_EQ(plain.Redirect("https://hb.test/ping"), Verdict::Follow);
+    EXPECT_EQ(plain.Redirect("http://hb.test/ping"), Verdict::Refused);
+    RedirectChain shared(*ParseUrl("https://page.test/"));
+    EXPECT_EQ(shared.Redirect("http://page.test/"), Verdict::Follow);
+}
