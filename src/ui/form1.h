@@ -1,8 +1,11 @@
 // Form1: the configuration window's behaviour, independent of the toolkit that draws it.
 #pragma once
 
+#include "oauth/oauth.h"
 #include "ui/form_view.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,9 +14,14 @@ namespace ui {
 // The caption of every message box of the window: the program's title.
 inline constexpr const char* kMessageCaption = "Addrwatch";
 
+// The sign-in the window runs; tests put a scripted one in its place.
+using SignInFunction =
+    std::function<oauth::SignInResult(const oauth::OAuthSettings&, const oauth::SignInEvents&)>;
+
 class Form1 {
 public:
-    explicit Form1(FormView& view) : view_(view) {}
+    explicit Form1(FormView& view, SignInFunction signIn = oauth::SignIn)
+        : view_(view), signIn_(std::move(signIn)) {}
 
     // The opening sequence: title, icon, LoadSettings, HideAllPages, port list, General page.
     void Form_Load();
@@ -25,6 +33,12 @@ public:
     void cmdSchedule_Click(int index);
     // The title-bar close box: nothing is saved.
     void CloseBox();
+    // Makes the password box and "Sign In..." fit the authentication choice.
+    void comboAuth_Click();
+    // Signs in with the chosen account kind. Only a sign-in that succeeds changes the settings
+    // file: the choice (OAuthProvider), and the account name that the sign-in itself writes.
+    void cmdSignIn_Click();
+    void cmdSignInCancel_Click();
 
     void LoadSettings();
     void SaveSettings();
@@ -38,8 +52,23 @@ private:
     void WriteText(ControlId id, const char* section, const char* key);
     void WriteCheck(ControlId id, const char* section, const char* key);
     void SaveEmailSettings();
+    void LoadAuthChoice();
+    // The OAuthProvider value of the current choice.
+    std::string ChosenProvider() const;
+    void ShowSignInWait(bool waiting);
+    void ShowSignInPrompt(const oauth::SignInPrompt& prompt);
+    // Lets the window run for this long; false once the user has cancelled.
+    bool WaitForUser(std::chrono::milliseconds time);
 
     FormView& view_;
+    SignInFunction signIn_;
+    // A stored OAuthProvider that is none of the window's choices, kept to be saved as it is.
+    std::string otherProvider_;
+    bool signingIn_ = false;
+    bool cancelRequested_ = false;
+    // A close asked for while signing in; it happens once the sign-in has ended.
+    ControlId closeAfterSignIn_ = kNoControl;
+    bool closeBoxAfterSignIn_ = false;
 };
 
 // The window's title: "Quillfen - " and the version text.
@@ -48,9 +77,14 @@ std::string Form1Title();
 // A stored check state, or -1 when the text is not a whole number from 0 to 2.
 int ParseCheckState(const std::string& stored);
 
+// The authentication choice (index into kAuthChoices) that shows a stored OAuthProvider value;
+// std::size(kAuthChoices), the "from the settings file" item, for any other value.
+int AuthChoiceIndex(const std::string& stored);
+
 // Runs Form1 in a FormHost: the bridge a renderer talks to.
 class Form1Host : public FormHost {
 public:
+    explicit Form1Host(SignInFunction signIn = oauth::SignIn) : signIn_(std::move(signIn)) {}
     void Opened(FormView& view) override;
     void Clicked(ControlId id) override;
     void CloseBoxClicked() override;
@@ -58,6 +92,7 @@ public:
     ~Form1Host() override;
 
 private:
+    SignInFunction signIn_;
     std::unique_ptr<Form1> form_;
 };
 

@@ -67,6 +67,14 @@ enum ControlId : int {
     Label2 = 319,
     txtEmailSubject = 320,
     cmdTestEmail = 321,
+    // SMTP page: how the logon authenticates, and the sign-in for an account logon
+    lblAuth = 340,
+    comboAuth = 341,
+    cmdSignIn = 342,
+    cmdSignInCancel = 343,
+    lblSignInStatus = 344,
+    txtSignInCode = 345,
+    txtSignInAddress = 346,
 };
 
 enum class ControlKind { Label, TextBox, CheckBox, ComboBox, Button, Line, Panel };
@@ -92,11 +100,13 @@ struct ControlSpec {
     int initialCheck = kUnchecked;
     bool password = false; // shows "*" for every character
     int maxLength = 0;     // 0: no limit
+    bool listOnly = false; // a combo box without an edit field: one of its items or none
+    bool readOnly = false; // a text box whose text can be selected and copied, not changed
 };
 
 // The client area of the window, in twips.
 inline constexpr int kClientWidthTwips = 10605;
-inline constexpr int kClientHeightTwips = 5445;
+inline constexpr int kClientHeightTwips = 6705;
 
 // The longest password whose protected form always reads back whole from the settings file.
 inline constexpr int kPasswordMaxLength = 199;
@@ -105,6 +115,19 @@ inline constexpr int kPasswordMaxLength = 199;
 inline constexpr const char* kDefaultTaskTime = "10:00:00";
 inline constexpr const char* kDefaultWebsite = "www.quillfen.com";
 inline constexpr const char* kDefaultWhatIsMyIP = "http://www.quillfen.com/IPCheck.php";
+
+// The authentication choices of comboAuth, in the order of their OAuthProvider values; a stored
+// value that is none of them adds kAuthFromFile after them.
+struct AuthChoice {
+    const char* caption;
+    const char* provider; // the OAuthProvider value
+};
+inline constexpr AuthChoice kAuthChoices[] = {
+    {"Password", ""},
+    {"Microsoft account", "microsoft"},
+    {"Google account", "google"},
+};
+inline constexpr const char* kAuthFromFile = "from the settings file";
 
 // The caption as shown: a doubled ampersand reads as one.
 inline std::string DisplayCaption(std::string_view designed) {
@@ -173,8 +196,8 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(sideLabel(lblClose1, "lblClose(1)", "Save && Close", 2160, false));
         // Pages: both cover the same area right of the side bar.
         c.push_back(
-            ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415, 5415});
-        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415, 5415});
+            ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415, 6675});
+        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415, 6675});
 
         // General page.
         c.push_back(label(Label1, "Label1", gen,
@@ -280,6 +303,24 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(marked(button(cmdTestEmail, "cmdTestEmail", smtp, "Save && Send Test Email",
                                   5160, 4800, 2895, 375),
                            true, false, false));
+
+        // SMTP page, below the rest: the logon's kind and the sign-in. The cancel button and the
+        // code and address boxes show only while a sign-in waits for the user.
+        c.push_back(label(lblAuth, "lblAuth", smtp, "Log on with:", "", 240, 5445, 1215, 255));
+        ControlSpec auth{comboAuth, "comboAuth", K::ComboBox, smtp, "", "", 1500, 5400, 2655, 315};
+        auth.listOnly = true;
+        c.push_back(auth);
+        c.push_back(button(cmdSignIn, "cmdSignIn", smtp, "Sign In...", 4320, 5370, 1695, 375));
+        c.push_back(
+            button(cmdSignInCancel, "cmdSignInCancel", smtp, "Cancel", 6120, 5370, 1935, 375));
+        c.push_back(label(lblSignInStatus, "lblSignInStatus", smtp, "", "", 240, 5880, 7815, 255));
+        ControlSpec code = text(txtSignInCode, "txtSignInCode", smtp, "", "", 240, 6180, 1815, 285);
+        code.readOnly = true;
+        c.push_back(code);
+        ControlSpec address =
+            text(txtSignInAddress, "txtSignInAddress", smtp, "", "", 2160, 6180, 5895, 285);
+        address.readOnly = true;
+        c.push_back(address);
         return c;
     }();
     return controls;

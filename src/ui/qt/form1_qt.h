@@ -37,6 +37,9 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption) override;
     void Unload() override;
     void PumpEvents() override;
+    void SetEnabled(ControlId id, bool enabled) override;
+    int SelectedIndex(ControlId id) const override;
+    void SelectIndex(ControlId id, int index) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
