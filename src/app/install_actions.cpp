@@ -4,6 +4,7 @@
 
 #include "app/daily_task.h"
 #include "app/mode_handlers.h"
+#include "oauth/oauth.h"
 #include "registry/delete_key.h"
 #include "settings/app_settings.h"
 #include "settings/ini_file.h"
@@ -46,6 +47,8 @@ void InstallActions() {
 
 // A task or key that is not there is no error to the user: nothing is shown.
 void UninstallActions() {
+    // Before the key deletion, which first opens every subkey to the machine's users.
+    oauth::DeleteStoredToken();
     DeleteInstalledTasks();
     bool notFound = false;
     modRegistry::fDeleteKey("HKLM", "Software\\Quillfen", "Addrwatch", notFound);

@@ -4,6 +4,5 @@
 
 int main(int argc, char** argv) {
     const std::string arguments = platform::LoweredArgumentText(argc, argv);
-    modGetExternalIP::Main(arguments);
-    return 0;
+    return modGetExternalIP::Main(arguments);
 }

@@ -13,5 +13,8 @@ void RunConfigWindow();
 // The installer and uninstaller hooks.
 void InstallActions();
 void UninstallActions();
+// addrwatch /signin: the OAuth sign-in in the terminal. The exit status: 0 signed in, 1 refused,
+// denied, expired or cancelled, 2 a settings error.
+int SignInFromTerminal();
 
 } // namespace modGetExternalIP

@@ -17,6 +17,9 @@ RunMode SelectMode(std::string_view loweredArguments) {
     if (loweredArguments == "/uninstaller") {
         return RunMode::Uninstaller;
     }
+    if (loweredArguments == "/signin") {
+        return RunMode::SignIn;
+    }
     return RunMode::CheckRun;
 }
 
@@ -30,7 +33,7 @@ void GuardedCheckRun() {
     CheckWanIP();
 }
 
-void Main(std::string_view loweredArguments) {
+int Main(std::string_view loweredArguments) {
     bool bSetAppINI = true;
     bool bINIInAppPath = true;
     CommonModule::InitAppSettings(bSetAppINI, bINIInAppPath);
@@ -48,7 +51,10 @@ void Main(std::string_view loweredArguments) {
     case RunMode::CheckRun:
         GuardedCheckRun();
         break;
+    case RunMode::SignIn:
+        return SignInFromTerminal();
     }
+    return 0;
 }
 
 } // namespace modGetExternalIP

@@ -6,16 +6,16 @@
 
 namespace modGetExternalIP {
 
-enum class RunMode { CheckRun, Config, Installer, Uninstaller };
+enum class RunMode { CheckRun, Config, Installer, Uninstaller, SignIn };
 
 // The mode for the lower-cased argument text: exact comparison, nothing trimmed or split, so
-// anything but the three switches is the check run.
+// anything but the switches is the check run.
 RunMode SelectMode(std::string_view loweredArguments);
 
 // The entry routine: InitAppSettings, then the chosen mode. loweredArguments is the argument text
 // after the program's path, lower-cased (platform::LoweredArgumentText). Returns when the mode,
-// and any window it opened, is done.
-void Main(std::string_view loweredArguments);
+// and any window it opened, is done, with the process's exit status (0 but for /signin).
+int Main(std::string_view loweredArguments);
 
 } // namespace modGetExternalIP
 

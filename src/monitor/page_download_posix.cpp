@@ -13,6 +13,7 @@
 #include "common/resolve_posix.h"
 #include "common/text.h"
 #include "monitor/address_scope.h"
+#include "monitor/curl_library_posix.h"
 #include "monitor/http_response_reader.h"
 #include "monitor/http_url.h"
 #include "monitor/page_file.h"
@@ -22,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <memory>
 #include <netdb.h>
@@ -31,7 +31,6 @@
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
-#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
@@ -39,6 +38,11 @@ namespace platform {
 
 namespace {
 
+using posix::CurlApi;
+using posix::CurlEasy;
+using posix::LoadCurl;
+using posix::Sink;
+using posix::WriteToSink;
 using Clock = std::chrono::steady_clock;
 
 struct Lookup {
@@ -289,78 +293,6 @@ DownloadResult FetchPlain(http::RedirectChain& chain, modGetExternalIP::Connecti
 
 // --- libcurl, loaded on demand --------------------------------------------------------------
 
-struct CurlApi {
-    CURLcode (*global_init)(long);
-    void (*global_cleanup)();
-    CURL* (*easy_init)();
-    CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
-    CURLcode (*easy_perform)(CURL*);
-    CURLcode (*easy_getinfo)(CURL*, CURLINFO, ...);
-    void (*easy_cleanup)(CURL*);
-};
-
-// The library stays loaded for the life of the process once it was needed.
-const CurlApi* LoadCurl() {
-    static const std::optional<CurlApi> api = []() -> std::optional<CurlApi> {
-        void* lib = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (lib == nullptr) {
-            return std::nullopt;
-        }
-        CurlApi a{};
-        bool ok = true;
-        auto bind = [&](auto& fn, const char* name) {
-            void* symbol = ::dlsym(lib, name);
-            ok = ok && symbol != nullptr;
-            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(symbol);
-        };
-        bind(a.global_init, "curl_global_init");
-        bind(a.global_cleanup, "curl_global_cleanup");
-        bind(a.easy_init, "curl_easy_init");
-        bind(a.easy_setopt, "curl_easy_setopt");
-        bind(a.easy_perform, "curl_easy_perform");
-        bind(a.easy_getinfo, "curl_easy_getinfo");
-        bind(a.easy_cleanup, "curl_easy_cleanup");
-        if (!ok || a.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-            return std::nullopt;
-        }
-        return a;
-    }();
-    return api ? &*api : nullptr;
-}
-
-class CurlEasy {
-public:
-    explicit CurlEasy(const CurlApi& api) : api_(api), h_(api.easy_init()) {}
-    ~CurlEasy() {
-        if (h_ != nullptr) {
-            api_.easy_cleanup(h_);
-        }
-    }
-    CurlEasy(const CurlEasy&) = delete;
-    CurlEasy& operator=(const CurlEasy&) = delete;
-    CURL* get() const { return h_; }
-
-private:
-    const CurlApi& api_;
-    CURL* h_;
-};
-
-struct Sink {
-    std::string* body;
-    std::size_t limit;
-};
-
-// Returning less than offered makes libcurl stop with a write error: past the size bound.
-std::size_t WriteToSink(char* data, std::size_t size, std::size_t count, void* userdata) {
-    auto* sink = static_cast<Sink*>(userdata);
-    const std::size_t n = size * count;
-    if (n > sink->limit - sink->body->size()) {
-        return 0;
-    }
-    sink->body->append(data, n);
-    return n;
-}
-
 // What the pre-request callback needs to judge the connection libcurl is about to use.
 struct ConnectionCheck {
     const CurlApi* api;
@@ -466,14 +398,7 @@ DownloadResult FetchWithCurl(const std::string& sUrl, int redirectsLeft,
               // the callback (before 7.80) fetches nothing.
               set(CURLOPT_PREREQFUNCTION, static_cast<Prereq>(&CheckConnection)) &&
               set(CURLOPT_PREREQDATA, static_cast<void*>(&check));
-    // The trust store OpenSSL's own variables name, as for the mail: libcurl only reads the
-    // paths it was built with.
-    if (const char* file = std::getenv("SSL_CERT_FILE"); ok && file != nullptr && *file != '\0') {
-        ok = set(CURLOPT_CAINFO, file);
-    }
-    if (const char* dir = std::getenv("SSL_CERT_DIR"); ok && dir != nullptr && *dir != '\0') {
-        ok = set(CURLOPT_CAPATH, dir);
-    }
+    ok = ok && posix::UseTrustStoreFromEnvironment(*api, h);
     if (!ok) {
         return Failed(DownloadFailure::CannotConnect);
     }

@@ -33,6 +33,10 @@ constexpr Grant kInstallFolder[] = {
     {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kInherited},
     {WinBuiltinUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, kInherited},
 };
+constexpr Grant kPrivateKey[] = {
+    {WinLocalSystemSid, KEY_ALL_ACCESS, CONTAINER_INHERIT_ACE},
+    {WinBuiltinAdministratorsSid, KEY_ALL_ACCESS, CONTAINER_INHERIT_ACE},
+};
 
 bool WellKnownSid(WELL_KNOWN_SID_TYPE who, BYTE (&sid)[SECURITY_MAX_SID_SIZE]) {
     DWORD size = sizeof sid;
@@ -79,9 +83,10 @@ bool StoreDacl(const std::string& label, const std::string& path, ProtectedObjec
 } // namespace
 
 std::vector<BYTE> BuildProtectedDescriptor(ProtectedObject what) {
-    const std::span<const Grant> grants = what == ProtectedObject::InstallFolder
-                                              ? std::span<const Grant>(kInstallFolder)
-                                              : std::span<const Grant>(kPrivateFile);
+    const std::span<const Grant> grants =
+        what == ProtectedObject::InstallFolder ? std::span<const Grant>(kInstallFolder)
+        : what == ProtectedObject::PrivateKey  ? std::span<const Grant>(kPrivateKey)
+                                               : std::span<const Grant>(kPrivateFile);
     // Each entry: the ACE header and mask, then the identifier (SidStart is its first DWORD).
     const DWORD aceRoom = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + SECURITY_MAX_SID_SIZE;
     std::vector<BYTE> aclBuffer(sizeof(ACL) + grants.size() * aceRoom);
@@ -114,8 +119,11 @@ std::vector<BYTE> BuildProtectedDescriptor(ProtectedObject what) {
     return selfRelative;
 }
 
-bool ReprotectOpenFile(HANDLE file, const std::string& label) {
-    std::vector<BYTE> descriptor = BuildProtectedDescriptor(ProtectedObject::PrivateFile);
+namespace {
+
+bool ReprotectOpenObject(HANDLE object, SE_OBJECT_TYPE type, ProtectedObject what,
+                         const std::string& label) {
+    std::vector<BYTE> descriptor = BuildProtectedDescriptor(what);
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
@@ -124,24 +132,34 @@ bool ReprotectOpenFile(HANDLE file, const std::string& label) {
         DPrint(label + ": no security descriptor, error " + std::to_string(::GetLastError()));
         return false;
     }
-    DWORD rc = ::SetSecurityInfo(file, SE_FILE_OBJECT,
+    DWORD rc = ::SetSecurityInfo(object, type,
                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                  nullptr, nullptr, dacl, nullptr);
     if (rc != ERROR_SUCCESS) {
         DPrint(label + ": setting the access list failed with error " + std::to_string(rc));
         return false;
     }
-    // An owner may always rewrite the list; the file's creator must not stay one.
+    // An owner may always rewrite the list; the object's creator must not stay one.
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     if (!WellKnownSid(WinBuiltinAdministratorsSid, administrators)) {
         return true;
     }
-    rc = ::SetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators,
-                           nullptr, nullptr, nullptr);
+    rc = ::SetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, administrators, nullptr,
+                           nullptr, nullptr);
     if (rc != ERROR_SUCCESS) {
         DPrint(label + ": setting the owner failed with error " + std::to_string(rc));
     }
     return true;
+}
+
+} // namespace
+
+bool ReprotectOpenFile(HANDLE file, const std::string& label) {
+    return ReprotectOpenObject(file, SE_FILE_OBJECT, ProtectedObject::PrivateFile, label);
+}
+
+bool ReprotectOpenKey(HKEY key, const std::string& label) {
+    return ReprotectOpenObject(key, SE_REGISTRY_KEY, ProtectedObject::PrivateKey, label);
 }
 
 bool ProtectInstallFolder(const std::string& path) {

@@ -15,6 +15,9 @@ enum class ProtectedObject {
     // The installation folder: as above plus Users read and execute, each entry inherited by
     // files and subfolders.
     InstallFolder,
+    // A registry key that holds a secret: SYSTEM and Administrators full control, inherited by
+    // its subkeys, nobody else.
+    PrivateKey,
 };
 
 // A self-relative security descriptor with only a protected DACL (no owner, group or SACL), fit
@@ -25,5 +28,9 @@ std::vector<BYTE> BuildProtectedDescriptor(ProtectedObject what);
 // when the handle also has WRITE_OWNER: a file someone else created keeps no rights for them.
 // Failures are logged under label; true when the DACL was stored.
 bool ReprotectOpenFile(HANDLE file, const std::string& label);
+
+// Puts the private-key DACL on a registry key opened with WRITE_DAC, and Administrators as its
+// owner when the handle also has WRITE_OWNER, as ReprotectOpenFile does for a file.
+bool ReprotectOpenKey(HKEY key, const std::string& label);
 
 } // namespace SetPerm
