@@ -3,6 +3,7 @@
 #include "common/file_checks.h"
 #include "common/shell.h"
 #include "common/shell_process.h"
+#include "common/text.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
 #include "settings/app_settings.h"
@@ -161,8 +162,10 @@ void Form1::LoadSettings() {
 }
 
 int AuthChoiceIndex(const std::string& stored) {
+    // Read as the sign-in and the check run read it: in any case.
+    const std::string lower = text::ToLowerAscii(stored);
     const auto* found = std::find_if(std::begin(kAuthChoices), std::end(kAuthChoices),
-                                     [&](const AuthChoice& c) { return stored == c.provider; });
+                                     [&](const AuthChoice& c) { return lower == c.provider; });
     return static_cast<int>(found - std::begin(kAuthChoices));
 }
 

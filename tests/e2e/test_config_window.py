@@ -16,6 +16,7 @@ SAVE_ORDER = [
     "EmailConfig/SMTPServer", "EmailConfig/SMTPPort", "EmailConfig/SMTPUserName",
     "EmailConfig/SMTPPassword", "EmailConfig/FromEmail", "EmailConfig/ToEmail",
     "EmailConfig/SMTPAuth", "EmailConfig/UseSSL", "EmailConfig/Subject",
+    "EmailConfig/OAuthProvider",
     "General/WhatIsMyIP", "General/CreateTask", "General/TaskTime", "General/UninstallShortcut",
     "General/ConfigShortcut", "General/WebsiteShortcut", "General/WebsiteURL",
     "General/RunConfigAfterInstall", "General/RunAfterInstall",
@@ -146,7 +147,7 @@ def test_test_email_saves_the_mail_settings_and_shows_the_outcome(program, confi
     assert seen["visible:111"] == "1"
     assert w.closed() == 0
     assert len(smtp_sink.messages) == (1 if listening else 0)
-    assert [k for k in ini_keys(program.ini)] == SAVE_ORDER[:9]
+    assert [k for k in ini_keys(program.ini)] == SAVE_ORDER[:10]
     assert read(program, "EmailConfig", "SMTPPort") == str(port)
 
 

@@ -27,6 +27,8 @@ IDS = dict(lblSideBar0=101, lblSideBar1=102, lblClose0=104, lblClose1=105, picGe
            cmdSchedule2=217, txtSMTPServer=306, txtSMTPUserName=308, comboSMTPPort=310,
            chkUseSSL=311, txtSMTPPassword=313, chkSMTPAuth=314, txtFromEmail=316, txtToEmail=318,
            txtEmailSubject=320, cmdTestEmail=321)
+IDS.update(lblAuth=340, comboAuth=341, cmdSignIn=342, cmdSignInCancel=343, lblSignInStatus=344,
+           txtSignInCode=345, txtSignInAddress=346)
 
 
 @pytest.fixture(scope="session")

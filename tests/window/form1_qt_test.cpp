@@ -557,6 +557,8 @@ private slots:
         QTest::newRow("missing") << QString() << QString("Password") << true;
         QTest::newRow("microsoft") << QString("microsoft") << QString("Microsoft account") << false;
         QTest::newRow("google") << QString("google") << QString("Google account") << false;
+        // The sign-in reads any case; the choice saves the value in its own.
+        QTest::newRow("any case") << QString("Microsoft") << QString("Microsoft account") << false;
         QTest::newRow("generic") << QString("generic") << QString(kAuthFromFile) << false;
         QTest::newRow("unknown") << QString("Yahoo") << QString(kAuthFromFile) << false;
     }
@@ -581,9 +583,10 @@ private slots:
             }
             f.ClickLabel(lblClose1);
         }
+        const QString saved = shown == kAuthFromFile ? stored : stored.toLower();
         QCOMPARE(
             QString::fromStdString(CommonModule::ReadINI(ini_, "EmailConfig", "OAuthProvider")),
-            stored);
+            saved);
     }
 
     void choosingTheLogonSwitchesThePasswordBox() {
