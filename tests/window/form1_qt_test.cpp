@@ -712,6 +712,28 @@ private slots:
         QCOMPARE(CommonModule::ReadINI(ini_, "EmailConfig", "OAuthProvider"),
                  std::string("microsoft"));
     }
+
+    // The real sign-in, against the loopback authorization server an end-to-end test starts; it
+    // names the settings file that points there. The test prints what the window showed.
+    void signsInWithTheDeviceFlow() {
+        const QByteArray ini = qgetenv("ADDRWATCH_SIGNIN_INI");
+        if (ini.isEmpty()) {
+            QSKIP("needs the authorization server of the end-to-end tests");
+        }
+        CommonModule::sAppINI = ini.toStdString();
+        OpenForm f;
+        f.ClickLabel(lblSideBar1);
+        QString shown;
+        WhenCodeShows(f, [&] {
+            shown = "code=" + f.Text(txtSignInCode) + " address=" + f.Text(txtSignInAddress);
+        });
+        QTest::mouseClick(f.Get<QPushButton>(cmdSignIn), Qt::LeftButton);
+        qInfo("%s", qPrintable(shown));
+        qInfo("status=%s", qPrintable(f.Status()));
+        QVERIFY(f.Status().startsWith("Signed in as "));
+        QCOMPARE(f.Text(txtSMTPUserName), f.Status().mid(13));
+        f.ClickLabel(lblClose1);
+    }
 };
 
 QTEST_MAIN(Form1QtTest)
