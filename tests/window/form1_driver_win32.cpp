@@ -12,7 +12,8 @@
 //     icon               print 1 when the window has an icon  rect              window rectangle
 //     select:ID=N        choose item N of a list, as the user does (CBN_SELCHANGE follows)
 //     enabled:ID         print 1 or 0                          until:ID=TEXT     wait (up to
-//                        90 s) until the control is visible and its text contains TEXT; print it
+//                        90 s) until the control is visible and its text contains TEXT; print
+//                        it as "until:ID=..."
 //     box                wait for a message box, print its text, caption, buttons and whether
 //                        it shows an icon, then press its OK button
 //     close              the title-bar close box              gone              wait until closed
@@ -191,7 +192,7 @@ void Step(const std::string& step) {
         for (int waited = 0;; waited += 100) {
             const std::string text = WindowText(c);
             if (::IsWindowVisible(c) && text.find(wanted) != std::string::npos) {
-                Print(step, text);
+                Print(verb + ":" + arg.substr(0, eq), text);
                 break;
             }
             if (waited > 90000) {
