@@ -313,7 +313,12 @@ void Form1::cmdSignIn_Click() {
     }
     oauth::SignInResult result;
     const Outcome<oauth::OAuthSettings> settings = oauth::LoadOAuthSettings();
-    if (!settings) {
+    if (changed && Read(kEmail, "OAuthProvider") != chosen) {
+        // Otherwise the sign-in would run for the provider the file still names.
+        result = {oauth::SignInStatus::SettingsError,
+                  {},
+                  "Not signed in: the choice cannot be written to " + CommonModule::sAppINI};
+    } else if (!settings) {
         result = {oauth::SignInStatus::SettingsError, {}, settings.error().description};
     } else {
         signingIn_ = true;

@@ -106,7 +106,7 @@ struct ControlSpec {
 
 // The client area of the window, in twips.
 inline constexpr int kClientWidthTwips = 10605;
-inline constexpr int kClientHeightTwips = 6705;
+inline constexpr int kClientHeightTwips = 6840;
 
 // The longest password whose protected form always reads back whole from the settings file.
 inline constexpr int kPasswordMaxLength = 199;
@@ -196,8 +196,8 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(sideLabel(lblClose1, "lblClose(1)", "Save && Close", 2160, false));
         // Pages: both cover the same area right of the side bar.
         c.push_back(
-            ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415, 6675});
-        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415, 6675});
+            ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415, 6810});
+        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415, 6810});
 
         // General page.
         c.push_back(label(Label1, "Label1", gen,
@@ -313,12 +313,13 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(button(cmdSignIn, "cmdSignIn", smtp, "Sign In...", 4320, 5370, 1695, 375));
         c.push_back(
             button(cmdSignInCancel, "cmdSignInCancel", smtp, "Cancel", 6120, 5370, 1935, 375));
-        c.push_back(label(lblSignInStatus, "lblSignInStatus", smtp, "", "", 240, 5880, 7815, 255));
-        ControlSpec code = text(txtSignInCode, "txtSignInCode", smtp, "", "", 240, 6180, 1815, 285);
+        // Two lines: a provider's reason can be long.
+        c.push_back(label(lblSignInStatus, "lblSignInStatus", smtp, "", "", 240, 5850, 7815, 435));
+        ControlSpec code = text(txtSignInCode, "txtSignInCode", smtp, "", "", 240, 6330, 1815, 285);
         code.readOnly = true;
         c.push_back(code);
         ControlSpec address =
-            text(txtSignInAddress, "txtSignInAddress", smtp, "", "", 2160, 6180, 5895, 285);
+            text(txtSignInAddress, "txtSignInAddress", smtp, "", "", 2160, 6330, 5895, 285);
         address.readOnly = true;
         c.push_back(address);
         return c;

@@ -681,6 +681,20 @@ private slots:
         QVERIFY(f.window.isVisible());
     }
 
+    // A provider the sign-in does not know is reported on the status line; nothing signs in.
+    void signInWithAnUnknownProviderSaysWhy() {
+        WriteIni("[EmailConfig]\r\nOAuthProvider=yahoo\r\nOAuthClientID=test-client\r\n");
+        const std::string before = ReadFile(ini_);
+        ScriptedSignIn signIn;
+        OpenForm f(signIn.Function());
+        f.ClickLabel(lblSideBar1);
+        QTest::mouseClick(f.Get<QPushButton>(cmdSignIn), Qt::LeftButton);
+        QVERIFY(!signIn.ran);
+        QVERIFY2(f.Status().contains("\"yahoo\" is not one of"), qPrintable(f.Status()));
+        QVERIFY(f.Enabled(cmdSignIn) && !f.Shown(cmdSignInCancel));
+        QCOMPARE(ReadFile(ini_), before);
+    }
+
     // A close asked for while the sign-in waits ends the wait first, then closes as asked.
     void closingWhileSigningInEndsTheSignInFirst_data() {
         QTest::addColumn<bool>("save");
