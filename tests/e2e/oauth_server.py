@@ -130,7 +130,8 @@ class OAuthServer:
         context.load_cert_chain(*map(str, certificate))
         self._server.socket = context.wrap_socket(self._server.socket, server_side=True)
         self.port = self._server.server_address[1]
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread = threading.Thread(target=self._server.serve_forever,
+                                        kwargs={"poll_interval": 0.05}, daemon=True)
         self._thread.start()
 
     # --- addresses --------------------------------------------------------------------------
@@ -176,7 +177,8 @@ class OAuthServer:
     # --- grants -----------------------------------------------------------------------------
 
     def _issue(self, with_refresh: bool) -> dict:
-        self.access_token = "at-" + secrets.token_urlsafe(ACCESS_TOKEN_LENGTH)[:ACCESS_TOKEN_LENGTH - 3]
+        token = secrets.token_urlsafe(ACCESS_TOKEN_LENGTH)[:ACCESS_TOKEN_LENGTH - 3]
+        self.access_token = "at-" + token
         answer = {"access_token": self.access_token, "token_type": "Bearer", "expires_in": 3600}
         if with_refresh:
             self.refresh_token = "rt-" + secrets.token_urlsafe(32)

@@ -87,4 +87,25 @@ void LoopbackHttpServer::Handle(std::intptr_t connection) {
     }
 }
 
+std::string HttpGet(int port, const std::string& target) {
+    const std::intptr_t s = loopback_socket::Connect(port);
+    if (s == -1) {
+        return {};
+    }
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::string response;
+    if (loopback_socket::SendAll(s, request.data(), request.size())) {
+        char buffer[4096];
+        while (loopback_socket::WaitReadable(s, 10000)) {
+            const long n = loopback_socket::Receive(s, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            response.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    loopback_socket::Close(s);
+    return response;
+}
+
 } // namespace testing_support

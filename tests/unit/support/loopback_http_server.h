@@ -58,6 +58,12 @@ std::intptr_t Accept(std::intptr_t listener);
 long Receive(std::intptr_t s, char* buffer, std::size_t size);
 bool SendAll(std::intptr_t s, const char* data, std::size_t size);
 void Close(std::intptr_t s);
+// A connected TCP socket to 127.0.0.1:port; -1 on failure.
+std::intptr_t Connect(int port);
 } // namespace loopback_socket
+
+// A browser's visit: GET target from 127.0.0.1:port, the whole response as it came until the
+// server closed (empty when nothing answered within 10 s).
+std::string HttpGet(int port, const std::string& target);
 
 } // namespace testing_support

@@ -57,4 +57,17 @@ void Close(std::intptr_t s) {
     ::close(static_cast<int>(s));
 }
 
+std::intptr_t Connect(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(s);
+        return -1;
+    }
+    return s;
+}
+
 } // namespace testing_support::loopback_socket

@@ -70,4 +70,22 @@ void Close(std::intptr_t s) {
     ::closesocket(AsSocket(s));
 }
 
+std::intptr_t Connect(int port) {
+    int ignored = 0;
+    Close(Listen(ignored)); // starts Winsock once
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    if (s == INVALID_SOCKET ||
+        ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (s != INVALID_SOCKET) {
+            ::closesocket(s);
+        }
+        return -1;
+    }
+    return static_cast<std::intptr_t>(s);
+}
+
 } // namespace testing_support::loopback_socket
