@@ -6,6 +6,8 @@
 #include "common/file_checks.h"
 #include "common/shell.h"
 #include "health/health_record.h"
+#include "common/shell_process.h"
+#include "common/text.h"
 #include "mail/send_email.h"
 #include "monitor/wan_ip.h"
 #include "settings/app_settings.h"
@@ -13,8 +15,10 @@
 #include "settings/ini_file.h"
 #include "ui/schedule_commands.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -68,6 +72,11 @@ void Form1::Form_Load() {
         view_.SetIconFromResource("a1");
     }
     FillScheduleChoices();
+    // Before LoadSettings, which chooses one of them.
+    for (const AuthChoice& choice : kAuthChoices) {
+        view_.AddComboItem(comboAuth, choice.caption);
+    }
+    ShowSignInWait(false);
     LoadSettings();
     HideAllPages();
     // After LoadSettings, so a stored port stays in the edit field.
@@ -146,6 +155,11 @@ void Form1::lblClose_Click(int index) {
 }
 
 void Form1::CloseBox() {
+    if (signingIn_) {
+        closeBoxAfterSignIn_ = true;
+        cmdSignInCancel_Click();
+        return;
+    }
     view_.Unload();
 }
 
@@ -197,6 +211,7 @@ void Form1::LoadSettings() {
     LoadText(comboSMTPPort, kEmail, "SMTPPort", nullptr);
     LoadText(txtSMTPServer, kEmail, "SMTPServer", nullptr);
     LoadScheduleChoices();
+    LoadAuthChoice();
 }
 
 void Form1::FillScheduleChoices() {
@@ -233,6 +248,41 @@ void Form1::SaveScheduleChoices() {
     WriteCheck(chkCheckAtStartup, kGeneral, "CheckAtStartup");
 }
 
+int AuthChoiceIndex(const std::string& stored) {
+    // Read as the sign-in and the check run read it: in any case.
+    const std::string lower = text::ToLowerAscii(stored);
+    const auto* found = std::find_if(std::begin(kAuthChoices), std::end(kAuthChoices),
+                                     [&](const AuthChoice& c) { return lower == c.provider; });
+    return static_cast<int>(found - std::begin(kAuthChoices));
+}
+
+void Form1::LoadAuthChoice() {
+    const std::string stored = Read(kEmail, "OAuthProvider");
+    const int index = AuthChoiceIndex(stored);
+    if (index == static_cast<int>(std::size(kAuthChoices))) {
+        if (otherProvider_.empty()) {
+            view_.AddComboItem(comboAuth, kAuthFromFile);
+        }
+        otherProvider_ = stored;
+    }
+    view_.SelectIndex(comboAuth, index);
+    comboAuth_Click();
+}
+
+std::string Form1::ChosenProvider() const {
+    const int index = view_.SelectedIndex(comboAuth);
+    if (index >= 0 && index < static_cast<int>(std::size(kAuthChoices))) {
+        return kAuthChoices[index].provider;
+    }
+    return otherProvider_;
+}
+
+void Form1::comboAuth_Click() {
+    const bool password = ChosenProvider().empty();
+    view_.SetEnabled(txtSMTPPassword, password);
+    view_.SetEnabled(cmdSignIn, !password && !signingIn_);
+}
+
 void Form1::WriteText(ControlId id, const char* section, const char* key) {
     Write(section, key, view_.Text(id));
 }
@@ -252,6 +302,7 @@ void Form1::SaveEmailSettings() {
     WriteCheck(chkSMTPAuth, kEmail, "SMTPAuth");
     WriteCheck(chkUseSSL, kEmail, "UseSSL");
     WriteText(txtEmailSubject, kEmail, "Subject");
+    Write(kEmail, "OAuthProvider", ChosenProvider());
 }
 
 void Form1::SaveSettings() {
@@ -315,7 +366,123 @@ void Form1::cmdSchedule_Click(int index) {
     }
 }
 
+void Form1::ShowSignInWait(bool waiting) {
+    view_.SetVisible(cmdSignInCancel, waiting);
+    view_.SetVisible(txtSignInCode, false);
+    view_.SetVisible(txtSignInAddress, false);
+    view_.SetEnabled(comboAuth, !waiting);
+    view_.SetEnabled(cmdSignIn, !waiting && !ChosenProvider().empty());
+    if (waiting) {
+        view_.SetText(lblSignInStatus, "Signing in...");
+    }
+}
+
+void Form1::ShowSignInPrompt(const oauth::SignInPrompt& prompt) {
+    const bool device = !prompt.userCode.empty();
+    view_.SetText(lblSignInStatus,
+                  device ? "Open this address in a browser and enter the code:"
+                         : "Sign in in the browser. If none opened, open this address:");
+    view_.SetText(txtSignInCode, prompt.userCode);
+    view_.SetText(txtSignInAddress, device ? prompt.verificationUri : prompt.authorizationUrl);
+    view_.SetVisible(txtSignInCode, device);
+    view_.SetVisible(txtSignInAddress, true);
+}
+
+bool Form1::WaitForUser(std::chrono::milliseconds time) {
+    using Clock = std::chrono::steady_clock;
+    // Short slices, so a click on Cancel ends the wait at once.
+    constexpr std::chrono::milliseconds kSlice{50};
+    const Clock::time_point end = Clock::now() + time;
+    for (;;) {
+        view_.PumpEvents();
+        if (cancelRequested_) {
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        ::platform::SleepMilliseconds(static_cast<unsigned>(std::min(left, kSlice).count()));
+    }
+}
+
+void Form1::cmdSignIn_Click() {
+    const std::string chosen = ChosenProvider();
+    if (signingIn_ || chosen.empty()) {
+        return;
+    }
+    // The sign-in reads its provider's settings from the file, so the choice goes there first;
+    // unless the sign-in succeeds it is put back.
+    const std::string previous = Read(kEmail, "OAuthProvider");
+    const bool changed = chosen != previous;
+    if (changed) {
+        Write(kEmail, "OAuthProvider", chosen);
+    }
+    oauth::SignInResult result;
+    const Outcome<oauth::OAuthSettings> settings = oauth::LoadOAuthSettings();
+    if (changed && Read(kEmail, "OAuthProvider") != chosen) {
+        // Otherwise the sign-in would run for the provider the file still names.
+        result = {oauth::SignInStatus::SettingsError,
+                  {},
+                  "Not signed in: the choice cannot be written to " + CommonModule::sAppINI};
+    } else if (!settings) {
+        result = {oauth::SignInStatus::SettingsError, {}, settings.error().description};
+    } else {
+        signingIn_ = true;
+        cancelRequested_ = false;
+        ShowSignInWait(true);
+        oauth::SignInEvents events;
+        events.prompt = [this](const oauth::SignInPrompt& prompt) { ShowSignInPrompt(prompt); };
+        events.wait = [this](std::chrono::milliseconds time) { return WaitForUser(time); };
+        result = signIn_(settings.value(), events);
+        signingIn_ = false;
+        ShowSignInWait(false);
+    }
+    if (result.status == oauth::SignInStatus::SignedIn) {
+        // The sign-in wrote the account to the file; the box shows it, so saving keeps it.
+        if (!result.account.empty()) {
+            view_.SetText(txtSMTPUserName, result.account);
+        }
+    } else if (changed) {
+        Write(kEmail, "OAuthProvider", previous);
+    }
+    view_.SetText(lblSignInStatus, result.message);
+
+    if (closeAfterSignIn_ != kNoControl) {
+        lblClose_Click(closeAfterSignIn_ - lblClose0);
+    } else if (closeBoxAfterSignIn_) {
+        CloseBox();
+    }
+    closeAfterSignIn_ = kNoControl;
+    closeBoxAfterSignIn_ = false;
+}
+
+void Form1::cmdSignInCancel_Click() {
+    cancelRequested_ = signingIn_;
+}
+
 void Form1::Click(ControlId id) {
+    if (signingIn_) {
+        // The window stays served while a sign-in waits: Cancel ends the wait, a close ends it
+        // and happens after it; other commands wait until it has ended.
+        switch (id) {
+        case cmdSignInCancel:
+            cmdSignInCancel_Click();
+            break;
+        case lblClose0:
+        case lblClose1:
+            closeAfterSignIn_ = id;
+            cmdSignInCancel_Click();
+            break;
+        case lblSideBar0:
+        case lblSideBar1:
+            lblSideBar_Click(id - lblSideBar0);
+            break;
+        default:
+            break;
+        }
+        return;
+    }
     switch (id) {
     case lblSideBar0:
     case lblSideBar1:
@@ -336,6 +503,12 @@ void Form1::Click(ControlId id) {
     case cmdCheckNow:
         cmdCheckNow_Click();
         break;
+    case comboAuth:
+        comboAuth_Click();
+        break;
+    case cmdSignIn:
+        cmdSignIn_Click();
+        break;
     default:
         break;
     }
@@ -354,7 +527,7 @@ void PumpOpenWindow() {
 } // namespace
 
 void Form1Host::Opened(FormView& view) {
-    form_ = std::make_unique<Form1>(view);
+    form_ = std::make_unique<Form1>(view, signIn_);
     g_pumpView = &view;
     CommonModule::SetWindowEventPump(PumpOpenWindow);
     form_->Form_Load();

@@ -92,6 +92,9 @@ public:
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     void Unload() override;
     void PumpEvents() override;
+    void SetEnabled(ControlId id, bool enabled) override;
+    int SelectedIndex(ControlId id) const override;
+    void SelectIndex(ControlId id, int index) override;
 
     LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -171,7 +174,8 @@ bool Win32FormView::CreateChild(const ControlSpec& spec, HINSTANCE instance) {
     case ControlKind::TextBox:
         cls = "EDIT";
         exStyle = WS_EX_CLIENTEDGE;
-        style |= WS_TABSTOP | ES_AUTOHSCROLL | (spec.password ? ES_PASSWORD : 0);
+        style |= WS_TABSTOP | ES_AUTOHSCROLL | (spec.password ? ES_PASSWORD : 0) |
+                 (spec.readOnly ? ES_READONLY : 0);
         break;
     case ControlKind::CheckBox:
         cls = "BUTTON";
@@ -179,7 +183,8 @@ bool Win32FormView::CreateChild(const ControlSpec& spec, HINSTANCE instance) {
         break;
     case ControlKind::ComboBox:
         cls = "COMBOBOX";
-        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN |
+                 CBS_AUTOHSCROLL;
         height += Px(1200); // room for the drop-down list
         break;
     case ControlKind::Button:
@@ -321,7 +326,13 @@ LRESULT Win32FormView::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND: {
         // BN_CLICKED and STN_CLICKED are both 0: buttons and clickable labels.
         const auto id = static_cast<ControlId>(LOWORD(wParam));
-        if (HIWORD(wParam) == 0 && lParam != 0 && children_.count(id) != 0) {
+        auto it = lParam != 0 ? children_.find(id) : children_.end();
+        if (it == children_.end()) {
+            return 0;
+        }
+        // A list's CBN_SELCHANGE comes only from the user; CB_SETCURSEL sends none.
+        const bool chosen = HIWORD(wParam) == CBN_SELCHANGE && it->second.spec->kind == ControlKind::Choice;
+        if (HIWORD(wParam) == 0 || chosen) {
             host_.Clicked(id);
         }
         return 0;
@@ -485,6 +496,27 @@ void Win32FormView::ShowMessage(const std::string& text, const std::string& capt
 
 bool Win32FormView::AskYesNo(const std::string& text, const std::string& caption) {
     return ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), MB_YESNO) == IDYES;
+}
+
+void Win32FormView::SetEnabled(ControlId id, bool enabled) {
+    if (HWND w = Window(id)) {
+        ::EnableWindow(w, enabled ? TRUE : FALSE);
+    }
+}
+
+int Win32FormView::SelectedIndex(ControlId id) const {
+    HWND w = Window(id);
+    if (w == nullptr) {
+        return -1;
+    }
+    const LRESULT index = ::SendMessageA(w, CB_GETCURSEL, 0, 0);
+    return index == CB_ERR ? -1 : static_cast<int>(index);
+}
+
+void Win32FormView::SelectIndex(ControlId id, int index) {
+    if (HWND w = Window(id)) {
+        ::SendMessageA(w, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
 }
 
 void Win32FormView::Unload() {

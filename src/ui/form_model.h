@@ -77,9 +77,18 @@ enum ControlId : int {
     // General page: the last check run's status and a check run on demand
     lblLastCheck = 600,
     cmdCheckNow = 601,
+    // SMTP page: how the logon authenticates, and the sign-in for an account logon
+    lblAuth = 340,
+    comboAuth = 341,
+    cmdSignIn = 342,
+    cmdSignInCancel = 343,
+    lblSignInStatus = 344,
+    txtSignInCode = 345,
+    txtSignInAddress = 346,
 };
 
-// ComboBox has an edit field; Choice only its list.
+// ComboBox has an edit field; Choice only its list (one of its items or none), and a choice
+// the user makes in it reaches the form as a click.
 enum class ControlKind { Label, TextBox, CheckBox, ComboBox, Button, Line, Panel, Choice };
 
 // Check-box states as the settings store them.
@@ -103,11 +112,13 @@ struct ControlSpec {
     int initialCheck = kUnchecked;
     bool password = false; // shows "*" for every character
     int maxLength = 0;     // 0: no limit
+    bool readOnly = false; // a text box whose text can be selected and copied, not changed
 };
 
 // The client area of the window, in twips.
 inline constexpr int kClientWidthTwips = 10605;
-inline constexpr int kClientHeightTwips = 5445 + 720;
+// Tall enough for the SMTP page's sign-in rows; the General page's status band fits too.
+inline constexpr int kClientHeightTwips = 6840;
 
 // The band at the top of the General page that holds the last check's status line; the page's
 // other controls sit below it.
@@ -130,6 +141,18 @@ inline constexpr CheckEveryChoice kCheckEveryChoices[] = {
     {"daily", 0},   {"12 hours", 12}, {"8 hours", 8}, {"6 hours", 6},
     {"4 hours", 4}, {"3 hours", 3},   {"2 hours", 2}, {"1 hour", 1},
 };
+// The authentication choices of comboAuth, in the order of their OAuthProvider values; a stored
+// value that is none of them adds kAuthFromFile after them.
+struct AuthChoice {
+    const char* caption;
+    const char* provider; // the OAuthProvider value
+};
+inline constexpr AuthChoice kAuthChoices[] = {
+    {"Password", ""},
+    {"Microsoft account", "microsoft"},
+    {"Google account", "google"},
+};
+inline constexpr const char* kAuthFromFile = "from the settings file";
 
 // The caption as shown: a doubled ampersand reads as one.
 inline std::string DisplayCaption(std::string_view designed) {
@@ -197,10 +220,9 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(sideLabel(lblClose0, "lblClose(0)", "Cancel && Close", 1800, false));
         c.push_back(sideLabel(lblClose1, "lblClose(1)", "Save && Close", 2160, false));
         // Pages: both cover the same area right of the side bar.
-        c.push_back(ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415,
-                                5415 + kStatusBandTwips});
-        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415,
-                                5415 + kStatusBandTwips});
+        c.push_back(
+            ControlSpec{picGeneral, "picGeneral", K::Panel, form, "", "", 2160, 0, 8415, 6810});
+        c.push_back(ControlSpec{picSMTP, "picSMTP", K::Panel, form, "", "", 2160, 0, 8415, 6810});
 
         // General page.
         c.push_back(label(Label1, "Label1", gen,
@@ -330,6 +352,23 @@ inline const std::vector<ControlSpec>& FormControls() {
         c.push_back(
             label(lblLastCheck, "lblLastCheck", gen, "Last check: never", "", 360, 150, 6135, 510));
         c.push_back(button(cmdCheckNow, "cmdCheckNow", gen, "Check Now", 6600, 120, 1455, 375));
+        // SMTP page, below the rest: the logon's kind and the sign-in. The cancel button and the
+        // code and address boxes show only while a sign-in waits for the user.
+        c.push_back(label(lblAuth, "lblAuth", smtp, "Log on with:", "", 240, 5445, 1215, 255));
+        c.push_back(
+            ControlSpec{comboAuth, "comboAuth", K::Choice, smtp, "", "", 1500, 5400, 2655, 315});
+        c.push_back(button(cmdSignIn, "cmdSignIn", smtp, "Sign In...", 4320, 5370, 1695, 375));
+        c.push_back(
+            button(cmdSignInCancel, "cmdSignInCancel", smtp, "Cancel", 6120, 5370, 1935, 375));
+        // Two lines: a provider's reason can be long.
+        c.push_back(label(lblSignInStatus, "lblSignInStatus", smtp, "", "", 240, 5850, 7815, 435));
+        ControlSpec code = text(txtSignInCode, "txtSignInCode", smtp, "", "", 240, 6330, 1815, 285);
+        code.readOnly = true;
+        c.push_back(code);
+        ControlSpec address =
+            text(txtSignInAddress, "txtSignInAddress", smtp, "", "", 2160, 6330, 5895, 285);
+        address.readOnly = true;
+        c.push_back(address);
         return c;
     }();
     return controls;

@@ -16,6 +16,7 @@ public:
 
     // Text of a text box, or of the combo box's edit field.
     virtual std::string Text(ControlId id) const = 0;
+    // Also a label's or a button's caption.
     virtual void SetText(ControlId id, const std::string& text) = 0;
     virtual int CheckState(ControlId id) const = 0;
     // state: kUnchecked, kChecked or kGreyed.
@@ -36,6 +37,11 @@ public:
     virtual void Unload() = 0;
     // Lets pending window events run once (used while a launched tool is waited for).
     virtual void PumpEvents() = 0;
+    // A disabled control shows greyed and takes no input.
+    virtual void SetEnabled(ControlId id, bool enabled) = 0;
+    // The chosen item of a list-only combo box, -1 for none; choosing from code reports no click.
+    virtual int SelectedIndex(ControlId id) const = 0;
+    virtual void SelectIndex(ControlId id, int index) = 0;
 };
 
 // The program's side of an open window, handed to a renderer: it runs the opening sequence once
@@ -44,6 +50,7 @@ class FormHost {
 public:
     virtual ~FormHost() = default;
     virtual void Opened(FormView& view) = 0;
+    // A button or clickable label was clicked, or the user chose an item of a list-only combo box.
     virtual void Clicked(ControlId id) = 0;
     // The title-bar close box.
     virtual void CloseBoxClicked() = 0;

@@ -11,7 +11,9 @@ from pathlib import Path
 
 import pytest
 
-from conftest import ROOT
+from conftest import BUILD, ROOT
+from test_oauth_signin import (forget_sign_in, oauth_certificate, oauth_server,  # noqa: F401
+                               stored_refresh_token, trusting_env)
 from window_support import (IDS, RECORDER, TITLE, config_window, free_port,  # noqa: F401
                             ini_keys, smtp_sink, xvfb)
 
@@ -19,6 +21,7 @@ SAVE_ORDER = [
     "EmailConfig/SMTPServer", "EmailConfig/SMTPPort", "EmailConfig/SMTPUserName",
     "EmailConfig/SMTPPassword", "EmailConfig/FromEmail", "EmailConfig/ToEmail",
     "EmailConfig/SMTPAuth", "EmailConfig/UseSSL", "EmailConfig/Subject",
+    "EmailConfig/OAuthProvider",
     "General/WhatIsMyIP", "General/WhatIsMyIPv6", "General/CreateTask", "General/TaskTime", "General/UninstallShortcut",
     "General/ConfigShortcut", "General/WebsiteShortcut", "General/WebsiteURL",
     "General/RunConfigAfterInstall", "General/RunAfterInstall",
@@ -162,7 +165,7 @@ def test_test_email_saves_the_mail_settings_and_shows_the_outcome(program, confi
     assert seen["visible:111"] == "1"
     assert w.closed() == 0
     assert len(smtp_sink.messages) == (1 if listening else 0)
-    assert [k for k in ini_keys(program.ini)] == SAVE_ORDER[:9]
+    assert [k for k in ini_keys(program.ini)] == SAVE_ORDER[:10]
     assert read(program, "EmailConfig", "SMTPPort") == str(port)
 
 
@@ -187,6 +190,86 @@ def test_schedule_buttons_run_the_scheduler_tool_and_confirm(program, config_win
     ]
     assert not program.ini.exists()
     assert seen["box"] == "Schedule Deleted!|buttons=OK|icon=0"
+
+
+def test_logon_choice_round_trips_and_sets_the_password_box(program, config_window):
+    program.write_ini({"EmailConfig": {"OAuthProvider": "generic"}})
+    w = config_window()
+    seen = w.drive(*ids("items:comboAuth", "text:comboAuth", "enabled:txtSMTPPassword",
+                        "enabled:cmdSignIn", "visible:cmdSignInCancel"))
+    assert seen["items:341"] == "Password,Microsoft account,Google account,from the settings file"
+    assert seen["text:341"] == "from the settings file"
+    assert (seen["enabled:313"], seen["enabled:342"], seen["visible:343"]) == ("0", "1", "0")
+    seen = w.drive(*ids("select:comboAuth=0", "enabled:txtSMTPPassword", "enabled:cmdSignIn"))
+    assert (seen["enabled:313"], seen["enabled:342"]) == ("1", "0")
+    w.drive(*ids("select:comboAuth=1", "label:lblClose1", "gone"))
+    assert w.closed() == 0
+    assert read(program, "EmailConfig", "OAuthProvider") == "microsoft"
+    again = config_window()
+    seen = again.drive(*ids("text:comboAuth", "enabled:txtSMTPPassword", "enabled:cmdSignIn",
+                            "select:comboAuth=0", "label:lblClose1", "gone"))
+    assert seen["text:341"] == "Microsoft account"
+    assert (seen["enabled:313"], seen["enabled:342"]) == ("0", "1")
+    assert again.closed() == 0
+    assert read(program, "EmailConfig", "OAuthProvider") == ""
+
+
+def test_window_signs_in_with_the_device_flow(program, config_window, oauth_server,
+                                              trusting_env):
+    """Sign In shows the code and the address while the window keeps answering; Cancel ends
+    the wait; a second Sign In completes and the account appears."""
+    forget_sign_in(program)
+    program.write_ini({"EmailConfig": {**oauth_server.settings(), "SMTPUserName": "typed"}})
+    oauth_server.device_script = ["pending"] * 1000
+    w = config_window()
+    seen = w.drive(*ids("label:lblSideBar1", "text:comboAuth", "enabled:txtSMTPPassword",
+                        "click:cmdSignIn", f"until:txtSignInCode={oauth_server.user_code}",
+                        "text:txtSignInAddress", "visible:cmdSignInCancel", "enabled:cmdSignIn",
+                        "enabled:comboAuth"))
+    assert seen["text:341"] == "from the settings file"
+    assert seen["enabled:313"] == "0"
+    assert seen["text:346"] == f"{oauth_server.url}/activate"
+    assert (seen["visible:343"], seen["enabled:342"], seen["enabled:341"]) == ("1", "0", "0")
+    w.screenshot("smtp-signin")
+    seen = w.drive(*ids("click:cmdSignInCancel", "until:lblSignInStatus=cancelled",
+                        "visible:cmdSignInCancel", "visible:txtSignInCode", "enabled:cmdSignIn"))
+    assert (seen["visible:343"], seen["visible:345"], seen["enabled:342"]) == ("0", "0", "1")
+    assert stored_refresh_token(program) is None
+
+    oauth_server.device_script = ["pending"]
+    seen = w.drive(*ids("click:cmdSignIn", "until:lblSignInStatus=Signed in as",
+                        "text:txtSMTPUserName", "label:lblClose1", "gone"))
+    assert seen["until:344"] == "Signed in as owner@example.test"
+    assert seen["text:308"] == "owner@example.test"
+    assert w.closed() == 0
+    assert read(program, "EmailConfig", "OAuthProvider") == "generic"
+    assert read(program, "EmailConfig", "SMTPUserName") == "owner@example.test"
+    stored = stored_refresh_token(program)
+    assert stored and oauth_server.refresh_token.encode() not in stored
+
+
+def test_qt_window_signs_in_with_the_device_flow(program, request):
+    """The Qt window's own sign-in test, run against the authorization server started here."""
+    if program.target != "native":
+        pytest.skip("the Win32 window is driven above")
+    oauth_server = request.getfixturevalue("oauth_server")
+    trusting_env = request.getfixturevalue("trusting_env")
+    tests = BUILD / "native" / "addrwatch_window_tests"
+    if not tests.exists():
+        pytest.fail(f"{tests} is missing: build the native preset first")
+    program.write_ini({"EmailConfig": {**oauth_server.settings(), "SMTPUserName": "typed"}})
+    oauth_server.device_script = ["pending"]
+    env = program.environment({**trusting_env, "QT_QPA_PLATFORM": "offscreen",
+                               "ADDRWATCH_SIGNIN_INI": str(program.ini)})
+    done = subprocess.run([str(tests), "signsInWithTheDeviceFlow"], env=env,
+                          capture_output=True, timeout=120)
+    out = done.stdout.decode("latin-1")
+    assert done.returncode == 0, out[-3000:]
+    assert f"code={oauth_server.user_code} address={oauth_server.url}/activate" in out
+    assert "status=Signed in as owner@example.test" in out
+    assert read(program, "EmailConfig", "OAuthProvider") == "generic"
+    assert read(program, "EmailConfig", "SMTPUserName") == "owner@example.test"
+    assert stored_refresh_token(program) == oauth_server.refresh_token.encode()
 
 
 # --- native -------------------------------------------------------------------------------

@@ -29,6 +29,8 @@ IDS = dict(lblSideBar0=101, lblSideBar1=102, lblClose0=104, lblClose1=105, picGe
            txtEmailSubject=320, cmdTestEmail=321, txtWhatIsMyIPv6=271)
 # The schedule's choices beside the time.
 IDS.update(lblCheckEvery=260, comboCheckEvery=261, chkCheckAtStartup=262)
+IDS.update(lblAuth=340, comboAuth=341, cmdSignIn=342, cmdSignInCancel=343, lblSignInStatus=344,
+           txtSignInCode=345, txtSignInAddress=346)
 
 
 @pytest.fixture(scope="session")

@@ -11,6 +11,10 @@
 //     limit:ID           print an edit box's length limit     items:ID          a combo's list
 //     select:ID=INDEX    select a combo's item (CB_SETCURSEL)
 //     icon               print 1 when the window has an icon  rect              window rectangle
+//     select:ID=N        choose item N of a list, as the user does (CBN_SELCHANGE follows)
+//     enabled:ID         print 1 or 0                          until:ID=TEXT     wait (up to
+//                        90 s) until the control is visible and its text contains TEXT; print
+//                        it as "until:ID=..."
 //     box                wait for a message box, print its text, caption, buttons and whether
 //                        it shows an icon, then press its OK button
 //     close              the title-bar close box              gone              wait until closed
@@ -176,6 +180,34 @@ void Step(const std::string& step) {
         ::PostMessageA(c, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
         ::PostMessageA(c, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
         Sync();
+    } else if (verb == "select") {
+        const std::size_t eq = arg.find('=');
+        const int id = std::atoi(arg.substr(0, eq).c_str());
+        HWND c = Control(id);
+        ::SendMessageA(c, CB_SETCURSEL, static_cast<WPARAM>(std::atoi(arg.substr(eq + 1).c_str())),
+                       0);
+        // Posted: the choice may start work that keeps the window busy.
+        ::PostMessageA(::GetParent(c), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(c));
+        Sync();
+    } else if (verb == "enabled") {
+        Print(step, ::IsWindowEnabled(Control(std::atoi(arg.c_str()))) ? "1" : "0");
+    } else if (verb == "until") {
+        const std::size_t eq = arg.find('=');
+        HWND c = Control(std::atoi(arg.substr(0, eq).c_str()));
+        const std::string wanted = eq == std::string::npos ? "" : arg.substr(eq + 1);
+        for (int waited = 0;; waited += 100) {
+            const std::string text = WindowText(c);
+            if (::IsWindowVisible(c) && text.find(wanted) != std::string::npos) {
+                Print(verb + ":" + arg.substr(0, eq), text);
+                break;
+            }
+            if (waited > 90000) {
+                Fail("still no \"" + wanted + "\" in control " + arg.substr(0, eq) + ": \"" + text +
+                     "\"");
+            }
+            ::Sleep(100);
+        }
     } else if (verb == "visible") {
         Print(step, ::IsWindowVisible(Control(std::atoi(arg.c_str()))) ? "1" : "0");
     } else if (verb == "limit") {

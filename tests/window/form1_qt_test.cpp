@@ -27,7 +27,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -65,7 +67,7 @@ QStringList KeyOrder(const std::string& path) {
 struct OpenForm {
     Form1Host host;
     QtFormWindow window{host};
-    OpenForm() {
+    explicit OpenForm(SignInFunction signIn = oauth::SignIn) : host(std::move(signIn)) {
         window.Open();
         window.show();
     }
@@ -88,7 +90,76 @@ struct OpenForm {
         QTest::keyClicks(edit, text);
     }
     void ClickLabel(ControlId id) { QTest::mouseClick(Get<QLabel>(id), Qt::LeftButton); }
+    // The user picks an item of a list with the keyboard.
+    void Choose(ControlId id, int index) {
+        QComboBox* combo = Get<QComboBox>(id);
+        QTest::keyClick(combo, Qt::Key_Home);
+        for (int i = 0; i < index; ++i) {
+            QTest::keyClick(combo, Qt::Key_Down);
+        }
+        QCOMPARE(combo->currentIndex(), index);
+    }
+    bool Shown(ControlId id) { return window.Control(id)->isVisible(); }
+    bool Enabled(ControlId id) { return window.Control(id)->isEnabled(); }
+    QString Status() { return Get<QLabel>(lblSignInStatus)->text(); }
 };
+
+// A sign-in that shows a device code and then waits in short steps, as the device flow does,
+// before it gives its answer; a cancelled wait ends it at once.
+struct ScriptedSignIn {
+    oauth::SignInResult answer{oauth::SignInStatus::SignedIn, "owner@example.test",
+                               "Signed in as owner@example.test"};
+    int waits = 5;
+    oauth::Provider asked = oauth::Provider::None;
+    bool cancelled = false;
+    bool ran = false;
+    SignInFunction Function() {
+        return [this](const oauth::OAuthSettings& settings, const oauth::SignInEvents& events) {
+            ran = true;
+            asked = settings.provider;
+            events.prompt({"https://login.example.test/device", "WDJB-MJHT", ""});
+            for (int i = 0; i < waits; ++i) {
+                if (!events.wait(std::chrono::milliseconds(20))) {
+                    cancelled = true;
+                    return oauth::SignInResult{
+                        oauth::SignInStatus::Cancelled, {}, "The sign-in was cancelled."};
+                }
+            }
+            if (answer.status == oauth::SignInStatus::SignedIn) {
+                CommonModule::WriteINI(CommonModule::sAppINI, "EmailConfig", "SMTPUserName",
+                                       answer.account);
+            }
+            return answer;
+        };
+    }
+};
+
+// Runs action once the sign-in shows its code, from inside the sign-in's wait.
+void WhenCodeShows(OpenForm& f, std::function<void()> action) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, &f, action] {
+        if (!f.Shown(txtSignInCode)) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start(10);
+}
+
+// The widgets of a page that overlap the given one.
+QStringList Overlapping(QWidget* w) {
+    QStringList names;
+    for (QObject* o : w->parentWidget()->children()) {
+        auto* other = qobject_cast<QWidget*>(o);
+        if (other != nullptr && other != w && other->isVisible() &&
+            other->geometry().intersects(w->geometry())) {
+            names << other->objectName();
+        }
+    }
+    return names;
+}
 
 // The next message box's caption, text, buttons and icon; it is answered with OK (or the
 // button given).
@@ -368,7 +439,10 @@ private slots:
                                       "General/RunAfterInstall",
                                       "General/CheckEvery",
                                       "General/CheckAtStartup"};
-        QCOMPARE(KeyOrder(ini_), expected);
+        // The logon's kind closes the mail keys.
+        QStringList withLogon = expected;
+        withLogon.insert(9, "EmailConfig/OAuthProvider");
+        QCOMPARE(KeyOrder(ini_), withLogon);
         auto read = [this](const char* s, const char* k) {
             return CommonModule::ReadINI(ini_, s, k);
         };
@@ -675,6 +749,206 @@ private slots:
                      .hasMatch(),
                  qPrintable(line));
         Screenshot(f.window, "qt-general-checked.png");
+    }
+
+    // The stored choice shows, sets the password box and "Sign In...", and is saved as it is.
+    void authChoiceRoundTrips_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("password");
+        QTest::newRow("missing") << QString() << QString("Password") << true;
+        QTest::newRow("microsoft") << QString("microsoft") << QString("Microsoft account") << false;
+        QTest::newRow("google") << QString("google") << QString("Google account") << false;
+        // The sign-in reads any case; the choice saves the value in its own.
+        QTest::newRow("any case") << QString("Microsoft") << QString("Microsoft account") << false;
+        QTest::newRow("generic") << QString("generic") << QString(kAuthFromFile) << false;
+        QTest::newRow("unknown") << QString("Yahoo") << QString(kAuthFromFile) << false;
+    }
+    void authChoiceRoundTrips() {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QFETCH(bool, password);
+        if (!stored.isEmpty()) {
+            WriteIni(("[EmailConfig]\r\nOAuthProvider=" + stored.toStdString() + "\r\n").c_str());
+        }
+        {
+            OpenForm f;
+            QComboBox* auth = f.Get<QComboBox>(comboAuth);
+            QVERIFY(!auth->isEditable());
+            QCOMPARE(auth->currentText(), shown);
+            QCOMPARE(auth->count(), shown == kAuthFromFile ? 4 : 3);
+            QCOMPARE(f.Enabled(txtSMTPPassword), password);
+            QCOMPARE(f.Enabled(cmdSignIn), !password);
+            for (ControlId hidden : {cmdSignInCancel, txtSignInCode, txtSignInAddress}) {
+                QVERIFY2(!f.window.Control(hidden)->isVisibleTo(f.window.Control(picSMTP)),
+                         FindControl(hidden)->name);
+            }
+            f.ClickLabel(lblClose1);
+        }
+        const QString saved = shown == kAuthFromFile ? stored : stored.toLower();
+        QCOMPARE(
+            QString::fromStdString(CommonModule::ReadINI(ini_, "EmailConfig", "OAuthProvider")),
+            saved);
+    }
+
+    void choosingTheLogonSwitchesThePasswordBox() {
+        WriteIni("[EmailConfig]\r\nOAuthProvider=generic\r\n");
+        {
+            OpenForm f;
+            const QList<std::pair<int, bool>> steps = {
+                {0, true}, {1, false}, {0, true}, {3, false}, {2, false}};
+            for (auto [index, password] : steps) {
+                f.Choose(comboAuth, index);
+                QCOMPARE(f.Enabled(txtSMTPPassword), password);
+                QCOMPARE(f.Enabled(cmdSignIn), !password);
+            }
+            f.ClickLabel(lblClose1);
+        }
+        QCOMPARE(CommonModule::ReadINI(ini_, "EmailConfig", "OAuthProvider"),
+                 std::string("google"));
+    }
+
+    // While the sign-in waits, the window answers: the code and the address show, and Cancel
+    // ends the wait. A sign-in that does not succeed leaves the settings file as it was.
+    void signInShowsTheCodeAndCancelEndsTheWait() {
+        WriteIni(
+            "[EmailConfig]\r\nOAuthClientID=test-client\r\nSMTPUserName=typed@example.test\r\n");
+        ScriptedSignIn signIn;
+        signIn.waits = 100000; // only Cancel ends it
+        OpenForm f(signIn.Function());
+        f.ClickLabel(lblSideBar1);
+        f.Type(txtSMTPServer, "unsaved.example.test");
+        f.Choose(comboAuth, 1);
+        bool sawPrompt = false;
+        WhenCodeShows(f, [&] {
+            QCOMPARE(f.Text(txtSignInCode), QString("WDJB-MJHT"));
+            QCOMPARE(f.Text(txtSignInAddress), QString("https://login.example.test/device"));
+            QVERIFY(f.Get<QLineEdit>(txtSignInCode)->isReadOnly());
+            QVERIFY(f.Shown(cmdSignInCancel));
+            QVERIFY(!f.Enabled(cmdSignIn));
+            QVERIFY(!f.Enabled(comboAuth));
+            for (ControlId id : {comboAuth, cmdSignIn, cmdSignInCancel, lblSignInStatus,
+                                 txtSignInCode, txtSignInAddress, lblAuth}) {
+                QVERIFY2(Overlapping(f.window.Control(id)).isEmpty(),
+                         qPrintable(QString(FindControl(id)->name) + " overlaps " +
+                                    Overlapping(f.window.Control(id)).join(",")));
+            }
+            Screenshot(f.window, "qt-smtp-signin.png");
+            sawPrompt = true;
+            QTest::mouseClick(f.Get<QPushButton>(cmdSignInCancel), Qt::LeftButton);
+        });
+        QTest::mouseClick(f.Get<QPushButton>(cmdSignIn), Qt::LeftButton);
+        QVERIFY(sawPrompt);
+        QVERIFY(signIn.cancelled);
+        QCOMPARE(signIn.asked, oauth::Provider::Microsoft);
+        QCOMPARE(f.Status(), QString("The sign-in was cancelled."));
+        QVERIFY(!f.Shown(cmdSignInCancel));
+        QVERIFY(!f.Shown(txtSignInCode));
+        QVERIFY(f.Enabled(cmdSignIn) && f.Enabled(comboAuth));
+        QCOMPARE(f.Text(txtSMTPUserName), QString("typed@example.test"));
+        // The choice went to the file for the sign-in's sake only: it is back as it was.
+        QCOMPARE(CommonModule::ReadINI(ini_, "EmailConfig", "OAuthProvider"), std::string());
+        QCOMPARE(CommonModule::ReadINI(ini_, "EmailConfig", "SMTPServer"), std::string());
+    }
+
+    void signInOutcomeShowsAndOnlySuccessKeepsTheChoice_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("signed in")
+            << int(oauth::SignInStatus::SignedIn) << QString("Signed in as owner@example.test");
+        QTest::newRow("refused") << int(oauth::SignInStatus::Refused)
+                                 << QString("The sign-in was refused: the user said no & left");
+    }
+    void signInOutcomeShowsAndOnlySuccessKeepsTheChoice() {
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        WriteIni("[EmailConfig]\r\nOAuthProvider=microsoft\r\nOAuthClientID=test-client\r\n");
+        ScriptedSignIn signIn;
+        signIn.answer.status = oauth::SignInStatus(status);
+        signIn.answer.message = message.toStdString();
+        const bool signedIn = signIn.answer.status == oauth::SignInStatus::SignedIn;
+        if (!signedIn) {
+            signIn.answer.account.clear();
+        }
+        OpenForm f(signIn.Function());
+        f.ClickLabel(lblSideBar1);
+        f.Choose(comboAuth, 2);
+        QTest::mouseClick(f.Get<QPushButton>(cmdSignIn), Qt::LeftButton);
+        QVERIFY(signIn.ran && !signIn.cancelled);
+        QCOMPARE(signIn.asked, oauth::Provider::Google);
+        QCOMPARE(f.Status(), message);
+        QCOMPARE(f.Text(txtSMTPUserName), signedIn ? QString("owner@example.test") : QString());
+        QCOMPARE(CommonModule::ReadINI(ini_, "EmailConfig", "OAuthProvider"),
+                 std::string(signedIn ? "google" : "microsoft"));
+        QVERIFY(f.window.isVisible());
+    }
+
+    // A provider the sign-in does not know is reported on the status line; nothing signs in.
+    void signInWithAnUnknownProviderSaysWhy() {
+        WriteIni("[EmailConfig]\r\nOAuthProvider=yahoo\r\nOAuthClientID=test-client\r\n");
+        const std::string before = ReadFile(ini_);
+        ScriptedSignIn signIn;
+        OpenForm f(signIn.Function());
+        f.ClickLabel(lblSideBar1);
+        QTest::mouseClick(f.Get<QPushButton>(cmdSignIn), Qt::LeftButton);
+        QVERIFY(!signIn.ran);
+        QVERIFY2(f.Status().contains("\"yahoo\" is not one of"), qPrintable(f.Status()));
+        QVERIFY(f.Enabled(cmdSignIn) && !f.Shown(cmdSignInCancel));
+        QCOMPARE(ReadFile(ini_), before);
+    }
+
+    // A close asked for while the sign-in waits ends the wait first, then closes as asked.
+    void closingWhileSigningInEndsTheSignInFirst_data() {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("Save && Close") << true;
+        QTest::newRow("close box") << false;
+    }
+    void closingWhileSigningInEndsTheSignInFirst() {
+        QFETCH(bool, save);
+        WriteIni("[EmailConfig]\r\nOAuthProvider=microsoft\r\nOAuthClientID=test-client\r\n");
+        ScriptedSignIn signIn;
+        signIn.waits = 100000;
+        {
+            OpenForm f(signIn.Function());
+            f.ClickLabel(lblSideBar1);
+            f.Type(txtSMTPServer, "typed.example.test");
+            WhenCodeShows(f, [&] {
+                if (save) {
+                    f.ClickLabel(lblClose1);
+                } else {
+                    f.window.close();
+                }
+            });
+            QTest::mouseClick(f.Get<QPushButton>(cmdSignIn), Qt::LeftButton);
+            QVERIFY(signIn.cancelled);
+            QVERIFY(!f.window.isVisible());
+        }
+        QCOMPARE(CommonModule::ReadINI(ini_, "EmailConfig", "SMTPServer"),
+                 std::string(save ? "typed.example.test" : ""));
+        QCOMPARE(CommonModule::ReadINI(ini_, "EmailConfig", "OAuthProvider"),
+                 std::string("microsoft"));
+    }
+
+    // The real sign-in, against the loopback authorization server an end-to-end test starts; it
+    // names the settings file that points there. The test prints what the window showed.
+    void signsInWithTheDeviceFlow() {
+        const QByteArray ini = qgetenv("ADDRWATCH_SIGNIN_INI");
+        if (ini.isEmpty()) {
+            QSKIP("needs the authorization server of the end-to-end tests");
+        }
+        CommonModule::sAppINI = ini.toStdString();
+        OpenForm f;
+        f.ClickLabel(lblSideBar1);
+        QString shown;
+        WhenCodeShows(f, [&] {
+            shown = "code=" + f.Text(txtSignInCode) + " address=" + f.Text(txtSignInAddress);
+        });
+        QTest::mouseClick(f.Get<QPushButton>(cmdSignIn), Qt::LeftButton);
+        qInfo("%s", qPrintable(shown));
+        qInfo("status=%s", qPrintable(f.Status()));
+        QVERIFY(f.Status().startsWith("Signed in as "));
+        QCOMPARE(f.Text(txtSMTPUserName), f.Status().mid(13));
+        f.ClickLabel(lblClose1);
     }
 };
 

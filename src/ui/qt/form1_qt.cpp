@@ -151,6 +151,7 @@ void QtFormWindow::Build() {
             if (spec.maxLength > 0) {
                 edit->setMaxLength(spec.maxLength);
             }
+            edit->setReadOnly(spec.readOnly);
             w = edit;
             break;
         }
@@ -167,9 +168,13 @@ void QtFormWindow::Build() {
             w = combo;
             break;
         }
-        case ControlKind::Choice:
-            w = new QComboBox(parent);
+        case ControlKind::Choice: {
+            auto* combo = new QComboBox(parent);
+            // Only the user's choice: a choice made from code is no click.
+            connect(combo, &QComboBox::activated, this, [this, id] { host_.Clicked(id); });
+            w = combo;
             break;
+        }
         case ControlKind::Button: {
             auto* button = new QPushButton(caption, parent);
             button->setAutoDefault(false);
@@ -243,6 +248,8 @@ void QtFormWindow::SetText(ControlId id, const std::string& text) {
         }
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(Q(text));
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+        button->setText(Q(text));
     }
 }
 
@@ -284,10 +291,14 @@ void QtFormWindow::SetVisible(ControlId id, bool visible) {
 }
 
 void QtFormWindow::AddComboItem(ControlId id, const std::string& item) {
-    auto* combo = qobject_cast<QComboBox*>(Control(id));
-    if (combo != nullptr && !combo->isEditable()) {
-        combo->addItem(Q(item));
-    } else if (combo != nullptr) {
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+        if (!combo->isEditable()) {
+            // As a Win32 list: adding chooses nothing.
+            const int chosen = combo->currentIndex();
+            combo->addItem(Q(item));
+            combo->setCurrentIndex(chosen);
+            return;
+        }
         // Adding to the list must not replace what stands in the edit field.
         const QString shown = combo->currentText();
         combo->addItem(Q(item));
@@ -333,6 +344,23 @@ void QtFormWindow::Unload() {
 
 void QtFormWindow::PumpEvents() {
     QCoreApplication::processEvents();
+}
+
+void QtFormWindow::SetEnabled(ControlId id, bool enabled) {
+    if (QWidget* w = Control(id)) {
+        w->setEnabled(enabled);
+    }
+}
+
+int QtFormWindow::SelectedIndex(ControlId id) const {
+    auto* combo = qobject_cast<QComboBox*>(Control(id));
+    return combo != nullptr ? combo->currentIndex() : -1;
+}
+
+void QtFormWindow::SelectIndex(ControlId id, int index) {
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+        combo->setCurrentIndex(index);
+    }
 }
 
 void QtFormWindow::closeEvent(QCloseEvent* event) {

@@ -38,6 +38,9 @@ public:
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     void Unload() override;
     void PumpEvents() override;
+    void SetEnabled(ControlId id, bool enabled) override;
+    int SelectedIndex(ControlId id) const override;
+    void SelectIndex(ControlId id, int index) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
