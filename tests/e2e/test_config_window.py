@@ -260,7 +260,8 @@ def test_qt_window_signs_in_with_the_device_flow(program, request):
     program.write_ini({"EmailConfig": {**oauth_server.settings(), "SMTPUserName": "typed"}})
     oauth_server.device_script = ["pending"]
     env = program.environment({**trusting_env, "QT_QPA_PLATFORM": "offscreen",
-                               "ADDRWATCH_SIGNIN_INI": str(program.ini)})
+                               "ADDRWATCH_SIGNIN_INI": str(program.ini),
+                               "ADDRWATCH_SIGNIN_STATE_DIR": str(program.state_dir)})
     done = subprocess.run([str(tests), "signsInWithTheDeviceFlow"], env=env,
                           capture_output=True, timeout=120)
     out = done.stdout.decode("latin-1")

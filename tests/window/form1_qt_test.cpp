@@ -338,10 +338,9 @@ private slots:
         ini_ = dir_->filePath("addrwatch.ini").toStdString();
         CommonModule::sAppINI = ini_;
         qputenv("ADDRWATCH_CRON_DIR", dir_->filePath("cron").toUtf8());
+        // The store: the schedule records a start-up task there, a check run its outcome.
         qputenv("ADDRWATCH_STATE_DIR", dir_->filePath("state").toUtf8());
         QDir().mkpath(dir_->filePath("cron"));
-        // The schedule records a start-up task in the store.
-        qputenv("ADDRWATCH_STATE_DIR", dir_->filePath("state").toUtf8());
     }
 
     void opensWithDefaultsOnTheGeneralPage() {
@@ -937,6 +936,8 @@ private slots:
             QSKIP("needs the authorization server of the end-to-end tests");
         }
         CommonModule::sAppINI = ini.toStdString();
+        // The token goes to the end-to-end test's store, where that test reads it back.
+        qputenv("ADDRWATCH_STATE_DIR", qgetenv("ADDRWATCH_SIGNIN_STATE_DIR"));
         OpenForm f;
         f.ClickLabel(lblSideBar1);
         QString shown;
