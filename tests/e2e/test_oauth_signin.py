@@ -35,7 +35,8 @@ def oauth_server(oauth_certificate):
     server.stop()
 
 
-_trusted_prefixes: set[str] = set()
+# The (prefix, CA) pairs already trusted: each module that imports these fixtures has its own CA.
+_trusted: set[tuple[str, str]] = set()
 
 
 @pytest.fixture
@@ -44,14 +45,15 @@ def trusting_env(program, oauth_certificate) -> dict[str, str]:
     ca = oauth_certificate[0]
     if not program.is_wine:
         return {"SSL_CERT_FILE": str(ca.cert)}
-    if str(program.wine_prefix) in _trusted_prefixes:
+    key = (str(program.wine_prefix), str(ca.cert))
+    if key in _trusted:
         return {}
     proc = subprocess.run([str(WINE_RUN), str(BUILD / "win64" / "trust_test_ca.exe"),
                            program.windows_path(ca.cert)],
                           env={"WINEPREFIX": str(program.wine_prefix), "PATH": "/usr/bin:/bin"},
                           capture_output=True, timeout=120)
     assert proc.returncode == 0, proc.stderr.decode("latin-1")
-    _trusted_prefixes.add(str(program.wine_prefix))
+    _trusted.add(key)
     return {}
 
 

@@ -163,11 +163,6 @@ void Step(const std::string& step) {
         HWND c = Control(std::atoi(arg.substr(0, eq).c_str()));
         const std::string value = eq == std::string::npos ? "" : arg.substr(eq + 1);
         ::SendMessageA(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
-    } else if (verb == "select") {
-        const std::size_t eq = arg.find('=');
-        HWND c = Control(std::atoi(arg.substr(0, eq).c_str()));
-        const int index = eq == std::string::npos ? -1 : std::atoi(arg.c_str() + eq + 1);
-        ::SendMessageA(c, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     } else if (verb == "check") {
         Print(step,
               std::to_string(::SendMessageA(Control(std::atoi(arg.c_str())), BM_GETCHECK, 0, 0)));
@@ -181,11 +176,12 @@ void Step(const std::string& step) {
         ::PostMessageA(c, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
         Sync();
     } else if (verb == "select") {
+        // As the user chooses: the item selected, then the list's notice to the window.
         const std::size_t eq = arg.find('=');
         const int id = std::atoi(arg.substr(0, eq).c_str());
         HWND c = Control(id);
-        ::SendMessageA(c, CB_SETCURSEL, static_cast<WPARAM>(std::atoi(arg.substr(eq + 1).c_str())),
-                       0);
+        const int index = eq == std::string::npos ? -1 : std::atoi(arg.c_str() + eq + 1);
+        ::SendMessageA(c, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
         // Posted: the choice may start work that keeps the window busy.
         ::PostMessageA(::GetParent(c), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
                        reinterpret_cast<LPARAM>(c));
