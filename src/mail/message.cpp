@@ -122,7 +122,9 @@ std::string Base64Encode(std::string_view in) {
     return out;
 }
 
-std::optional<std::string> Base64Decode(std::string_view text) {
+std::optional<std::string> Base64Decode(std::string_view text, Base64Alphabet alphabet) {
+    const char c62 = alphabet == Base64Alphabet::Url ? '-' : '+';
+    const char c63 = alphabet == Base64Alphabet::Url ? '_' : '/';
     while (!text.empty() && text.back() == '=') {
         text.remove_suffix(1);
     }
@@ -140,8 +142,8 @@ std::optional<std::string> Base64Decode(std::string_view text) {
             v = c - 'a' + 26;
         } else if (c >= '0' && c <= '9') {
             v = c - '0' + 52;
-        } else if (c == '+' || c == '/') {
-            v = c == '+' ? 62 : 63;
+        } else if (c == c62 || c == c63) {
+            v = c == c62 ? 62 : 63;
         } else {
             return std::nullopt;
         }

@@ -177,39 +177,7 @@ std::string Base64UrlEncode(std::string_view bytes) {
 }
 
 std::optional<std::string> Base64UrlDecode(std::string_view text) {
-    while (!text.empty() && text.back() == '=') {
-        text.remove_suffix(1);
-    }
-    if (text.size() % 4 == 1) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    bytes.reserve(text.size() * 3 / 4);
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        int v = -1;
-        if (c >= 'A' && c <= 'Z') {
-            v = c - 'A';
-        } else if (c >= 'a' && c <= 'z') {
-            v = c - 'a' + 26;
-        } else if (c >= '0' && c <= '9') {
-            v = c - '0' + 52;
-        } else if (c == '-') {
-            v = 62;
-        } else if (c == '_') {
-            v = 63;
-        } else {
-            return std::nullopt;
-        }
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            bytes.push_back(static_cast<char>((bits >> count) & 0xff));
-        }
-    }
-    return bytes;
+    return modSendEmail::Base64Decode(text, modSendEmail::Base64Alphabet::Url);
 }
 
 } // namespace oauth
