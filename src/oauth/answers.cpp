@@ -74,18 +74,30 @@ bool ReadError(const json& object, std::string& error, std::string& errorText) {
     return true;
 }
 
+// The answer's object when it holds the success fields the caller reads next; nothing when the
+// caller is done: the text was malformed, or it was an error answer (read into answer, valid).
+template <typename Answer>
+std::optional<json> SuccessObject(std::string_view text, Answer& answer) {
+    json object = ParseObject(text);
+    if (!object.is_object() || !ReadError(object, answer.error, answer.errorText)) {
+        return std::nullopt;
+    }
+    if (!answer.error.empty()) {
+        answer.valid = true;
+        return std::nullopt;
+    }
+    return object;
+}
+
 } // namespace
 
 TokenAnswer ParseTokenAnswer(std::string_view text) {
     TokenAnswer answer;
-    const json object = ParseObject(text);
-    if (!object.is_object() || !ReadError(object, answer.error, answer.errorText)) {
+    const auto found = SuccessObject(text, answer);
+    if (!found) {
         return answer;
     }
-    if (!answer.error.empty()) {
-        answer.valid = true;
-        return answer;
-    }
+    const json& object = *found;
     const auto access = Text(object, "access_token");
     const auto type = Text(object, "token_type");
     // Only a bearer token goes into XOAUTH2.
@@ -109,14 +121,11 @@ TokenAnswer ParseTokenAnswer(std::string_view text) {
 
 DeviceAnswer ParseDeviceAnswer(std::string_view text) {
     DeviceAnswer answer;
-    const json object = ParseObject(text);
-    if (!object.is_object() || !ReadError(object, answer.error, answer.errorText)) {
+    const auto found = SuccessObject(text, answer);
+    if (!found) {
         return answer;
     }
-    if (!answer.error.empty()) {
-        answer.valid = true;
-        return answer;
-    }
+    const json& object = *found;
     const auto device = Text(object, "device_code");
     const auto user = Text(object, "user_code");
     // Google's device endpoint names it verification_url.
