@@ -17,10 +17,6 @@ bool IsAlnum(char c) {
     return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
 // Dotted decimal, four parts of 0..255 without leading zeros, as inet_pton reads it.
 std::string ParseIPv4(std::string_view s) {
     std::string out;
@@ -44,14 +40,6 @@ std::string ParseIPv4(std::string_view s) {
         out += char(value);
     }
     return i == s.size() ? out : std::string();
-}
-
-int HexValue(char c) {
-    if (IsDigit(c)) {
-        return c - '0';
-    }
-    c = Lower(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 // Eight groups of up to four hex digits, one "::" for a run of zero groups, and an IPv4 tail.
@@ -85,7 +73,7 @@ std::string ParseIPv6(std::string_view s) {
         }
         unsigned value = 0;
         for (char c : group) {
-            const int h = HexValue(c);
+            const int h = text::HexDigitValue(c);
             if (h < 0) {
                 return {};
             }

@@ -1,5 +1,6 @@
 #include "mail/message.h"
 
+#include "common/text.h"
 #include "product_version.h"
 #include "settings/app_settings.h"
 
@@ -36,19 +37,6 @@ std::string_view TrimBlanks(std::string_view s) {
     return s;
 }
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return 99;
-}
-
 // "&H..." or "&O...": the digits give a 16-bit pattern, so &HFFFF is -1 as in VB.
 Outcome<int> ConvertRadix(std::string_view digits, int radix) {
     if (digits.empty()) {
@@ -56,8 +44,8 @@ Outcome<int> ConvertRadix(std::string_view digits, int radix) {
     }
     std::uint32_t v = 0;
     for (char c : digits) {
-        const int d = DigitValue(c);
-        if (d >= radix) {
+        const int d = text::HexDigitValue(c);
+        if (d < 0 || d >= radix) {
             return vb_errors::TypeMismatch();
         }
         v = v * static_cast<std::uint32_t>(radix) + static_cast<std::uint32_t>(d);
@@ -134,7 +122,9 @@ std::string Base64Encode(std::string_view in) {
     return out;
 }
 
-std::optional<std::string> Base64Decode(std::string_view text) {
+std::optional<std::string> Base64Decode(std::string_view text, Base64Alphabet alphabet) {
+    const char c62 = alphabet == Base64Alphabet::Url ? '-' : '+';
+    const char c63 = alphabet == Base64Alphabet::Url ? '_' : '/';
     while (!text.empty() && text.back() == '=') {
         text.remove_suffix(1);
     }
@@ -152,8 +142,8 @@ std::optional<std::string> Base64Decode(std::string_view text) {
             v = c - 'a' + 26;
         } else if (c >= '0' && c <= '9') {
             v = c - '0' + 52;
-        } else if (c == '+' || c == '/') {
-            v = c == '+' ? 62 : 63;
+        } else if (c == c62 || c == c63) {
+            v = c == c62 ? 62 : 63;
         } else {
             return std::nullopt;
         }

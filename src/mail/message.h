@@ -73,8 +73,12 @@ struct WireInputs {
 std::string BuildMessageData(const NotificationMessage& message, const WireInputs& inputs);
 
 std::string Base64Encode(std::string_view bytes);
-// The bytes of standard base64 text (padding optional); no value when it holds anything else.
-std::optional<std::string> Base64Decode(std::string_view text);
+// The two alphabets of RFC 4648: they differ only in the characters for 62 and 63.
+enum class Base64Alphabet { Standard, Url };
+// The bytes of base64 text in the alphabet (padding optional); no value when it holds anything
+// else or has an impossible length.
+std::optional<std::string> Base64Decode(std::string_view text,
+                                        Base64Alphabet alphabet = Base64Alphabet::Standard);
 
 // Server text fit for the log: control and non-ASCII bytes become "?", lines are joined by a
 // blank, and the result is cut to a sane length.

@@ -1,5 +1,7 @@
 #include "monitor/address_rule.h"
 
+#include "common/text.h"
+
 #include <cstddef>
 
 namespace modGetExternalIP {
@@ -19,19 +21,6 @@ std::string_view TrimAround(std::string_view text, std::string_view what) {
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-    if (IsDigit(c)) {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // One dotted-decimal part: 1 to 3 digits, no leading zero, at most 255.
@@ -59,7 +48,7 @@ std::optional<std::uint16_t> ParseGroup(std::string_view group) {
     }
     unsigned value = 0;
     for (const char c : group) {
-        const int digit = HexValue(c);
+        const int digit = text::HexDigitValue(c);
         if (digit < 0) {
             return std::nullopt;
         }

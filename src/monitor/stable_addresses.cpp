@@ -1,5 +1,6 @@
 #include "monitor/stable_addresses.h"
 
+#include "common/text.h"
 #include "monitor/address_scope.h"
 
 #include <algorithm>
@@ -11,26 +12,13 @@ namespace modGetExternalIP {
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool ParseHexNumber(std::string_view field, unsigned& value) {
     if (field.empty() || field.size() > 8) {
         return false;
     }
     value = 0;
     for (const char c : field) {
-        const int digit = HexDigit(c);
+        const int digit = text::HexDigitValue(c);
         if (digit < 0) {
             return false;
         }
@@ -98,8 +86,8 @@ std::vector<KernelIPv6Entry> ParseKernelIPv6List(std::string_view text) {
         }
         bool ok = true;
         for (std::size_t i = 0; i < entry.address.size() && ok; ++i) {
-            const int high = HexDigit(f[0][2 * i]);
-            const int low = HexDigit(f[0][2 * i + 1]);
+            const int high = text::HexDigitValue(f[0][2 * i]);
+            const int low = text::HexDigitValue(f[0][2 * i + 1]);
             ok = high >= 0 && low >= 0;
             entry.address[i] = static_cast<std::uint8_t>(high * 16 + low);
         }

@@ -74,18 +74,30 @@ bool ReadError(const json& object, std::string& error, std::string& errorText) {
     return true;
 }
 
+// The answer's object when it holds the success fields the caller reads next; nothing when the
+// caller is done: the text was malformed, or it was an error answer (read into answer, valid).
+template <typename Answer>
+std::optional<json> SuccessObject(std::string_view text, Answer& answer) {
+    json object = ParseObject(text);
+    if (!object.is_object() || !ReadError(object, answer.error, answer.errorText)) {
+        return std::nullopt;
+    }
+    if (!answer.error.empty()) {
+        answer.valid = true;
+        return std::nullopt;
+    }
+    return object;
+}
+
 } // namespace
 
 TokenAnswer ParseTokenAnswer(std::string_view text) {
     TokenAnswer answer;
-    const json object = ParseObject(text);
-    if (!object.is_object() || !ReadError(object, answer.error, answer.errorText)) {
+    const auto found = SuccessObject(text, answer);
+    if (!found) {
         return answer;
     }
-    if (!answer.error.empty()) {
-        answer.valid = true;
-        return answer;
-    }
+    const json& object = *found;
     const auto access = Text(object, "access_token");
     const auto type = Text(object, "token_type");
     // Only a bearer token goes into XOAUTH2.
@@ -109,14 +121,11 @@ TokenAnswer ParseTokenAnswer(std::string_view text) {
 
 DeviceAnswer ParseDeviceAnswer(std::string_view text) {
     DeviceAnswer answer;
-    const json object = ParseObject(text);
-    if (!object.is_object() || !ReadError(object, answer.error, answer.errorText)) {
+    const auto found = SuccessObject(text, answer);
+    if (!found) {
         return answer;
     }
-    if (!answer.error.empty()) {
-        answer.valid = true;
-        return answer;
-    }
+    const json& object = *found;
     const auto device = Text(object, "device_code");
     const auto user = Text(object, "user_code");
     // Google's device endpoint names it verification_url.
@@ -177,39 +186,7 @@ std::string Base64UrlEncode(std::string_view bytes) {
 }
 
 std::optional<std::string> Base64UrlDecode(std::string_view text) {
-    while (!text.empty() && text.back() == '=') {
-        text.remove_suffix(1);
-    }
-    if (text.size() % 4 == 1) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    bytes.reserve(text.size() * 3 / 4);
-    unsigned bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        int v = -1;
-        if (c >= 'A' && c <= 'Z') {
-            v = c - 'A';
-        } else if (c >= 'a' && c <= 'z') {
-            v = c - 'a' + 26;
-        } else if (c >= '0' && c <= '9') {
-            v = c - '0' + 52;
-        } else if (c == '-') {
-            v = 62;
-        } else if (c == '_') {
-            v = 63;
-        } else {
-            return std::nullopt;
-        }
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            bytes.push_back(static_cast<char>((bits >> count) & 0xff));
-        }
-    }
-    return bytes;
+    return modSendEmail::Base64Decode(text, modSendEmail::Base64Alphabet::Url);
 }
 
 } // namespace oauth

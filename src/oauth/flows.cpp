@@ -1,5 +1,6 @@
 #include "oauth/flows.h"
 
+#include "common/text.h"
 #include "mail/message.h"
 #include "oauth/crypto.h"
 
@@ -23,18 +24,7 @@ std::string ProviderText(const std::string& error, const std::string& descriptio
     return modSendEmail::SanitizeServerText(description.empty() ? error : description);
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
+using text::HexDigitValue;
 
 std::string PercentDecode(std::string_view text) {
     std::string out;
@@ -42,9 +32,10 @@ std::string PercentDecode(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             out.push_back(' ');
-        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+        } else if (text[i] == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                   HexDigitValue(text[i + 2]) >= 0) {
+            out.push_back(
+                static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
             i += 2;
         } else {
             out.push_back(text[i]);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +34,22 @@ public:
 private:
     std::unique_ptr<Impl> impl_;
 };
+
+// How long one read or write on the browser's connection may wait.
+inline constexpr std::chrono::milliseconds kConnectionWait{5000};
+
+// What one read or write on the browser's connection gives besides a positive byte count: try
+// again, or stop (end of stream or failure).
+inline constexpr long kTransferAgain = -1;
+inline constexpr long kTransferEnd = 0;
+
+// Reads a request head, up to its blank line, the end of the stream or a size bound. wait says
+// whether data came in time (nothing when it did not); read fills the buffer.
+std::optional<std::string> ReadRequestHead(const std::function<bool()>& wait,
+                                           const std::function<long(char*, std::size_t)>& read);
+// Writes the response while wait says the connection takes more and send does not end it.
+void WriteResponse(const std::string& response, const std::function<bool()>& wait,
+                   const std::function<long(const char*, std::size_t)>& send);
 
 // The request target of a request head ("GET /x HTTP/1.1\r\n..."); nothing for other methods.
 std::optional<std::string> RequestTarget(const std::string& head);

@@ -13,9 +13,6 @@ namespace oauth {
 
 namespace {
 
-constexpr std::size_t kMaxHead = 16 * 1024;
-constexpr std::chrono::milliseconds kReadBound{5000};
-
 bool WaitFor(int fd, short events, std::chrono::milliseconds span) {
     pollfd p{fd, events, 0};
     int n = 0;
@@ -68,39 +65,33 @@ std::optional<std::string> LoopbackListener::NextRequest(std::chrono::millisecon
     if (!client) {
         return std::nullopt;
     }
-    std::string head;
-    char buffer[2048];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxHead) {
-        if (!WaitFor(client.get(), POLLIN, kReadBound)) {
-            return std::nullopt;
-        }
-        const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                continue;
-            }
-            break;
-        }
-        head.append(buffer, static_cast<std::size_t>(n));
+    const auto head =
+        ReadRequestHead([&] { return WaitFor(client.get(), POLLIN, kConnectionWait); },
+                        [&](char* buffer, std::size_t size) -> long {
+                            const ssize_t n = ::recv(client.get(), buffer, size, 0);
+                            return n < 0 && (errno == EAGAIN || errno == EINTR)
+                                       ? kTransferAgain
+                                       : static_cast<long>(n);
+                        });
+    if (!head) {
+        return std::nullopt;
     }
     impl_->client = std::move(client);
-    return RequestTarget(head);
+    return RequestTarget(*head);
 }
 
 void LoopbackListener::Answer(int status, const std::string& html) {
     if (!impl_->client) {
         return;
     }
-    const std::string response = HtmlResponse(status, html);
-    std::size_t sent = 0;
-    while (sent < response.size() && WaitFor(impl_->client.get(), POLLOUT, kReadBound)) {
-        const ssize_t n = ::send(impl_->client.get(), response.data() + sent,
-                                 response.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EINTR))) {
-            break;
-        }
-        sent += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
+    WriteResponse(
+        HtmlResponse(status, html),
+        [&] { return WaitFor(impl_->client.get(), POLLOUT, kConnectionWait); },
+        [&](const char* data, std::size_t size) -> long {
+            const ssize_t n = ::send(impl_->client.get(), data, size, MSG_NOSIGNAL);
+            return n < 0 && (errno == EAGAIN || errno == EINTR) ? kTransferAgain
+                                                                : static_cast<long>(n);
+        });
     impl_->client.Close();
 }
 

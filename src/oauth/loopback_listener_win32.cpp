@@ -7,9 +7,6 @@ namespace oauth {
 
 namespace {
 
-constexpr std::size_t kMaxHead = 16 * 1024;
-constexpr std::chrono::milliseconds kReadBound{5000};
-
 class Socket {
 public:
     explicit Socket(SOCKET s = INVALID_SOCKET) : s_(s) {}
@@ -97,36 +94,30 @@ std::optional<std::string> LoopbackListener::NextRequest(std::chrono::millisecon
     if (!client) {
         return std::nullopt;
     }
-    std::string head;
-    char buffer[2048];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxHead) {
-        if (!WaitFor(client.get(), false, kReadBound)) {
-            return std::nullopt;
-        }
-        const int n = ::recv(client.get(), buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
-        head.append(buffer, static_cast<std::size_t>(n));
+    const auto head =
+        ReadRequestHead([&] { return WaitFor(client.get(), false, kConnectionWait); },
+                        [&](char* buffer, std::size_t size) -> long {
+                            const int n = ::recv(client.get(), buffer, static_cast<int>(size), 0);
+                            return n < 0 ? kTransferEnd : static_cast<long>(n);
+                        });
+    if (!head) {
+        return std::nullopt;
     }
     impl_->client = std::move(client);
-    return RequestTarget(head);
+    return RequestTarget(*head);
 }
 
 void LoopbackListener::Answer(int status, const std::string& html) {
     if (!impl_->client) {
         return;
     }
-    const std::string response = HtmlResponse(status, html);
-    std::size_t sent = 0;
-    while (sent < response.size() && WaitFor(impl_->client.get(), true, kReadBound)) {
-        const int n = ::send(impl_->client.get(), response.data() + sent,
-                             static_cast<int>(response.size() - sent), 0);
-        if (n <= 0) {
-            break;
-        }
-        sent += static_cast<std::size_t>(n);
-    }
+    WriteResponse(
+        HtmlResponse(status, html),
+        [&] { return WaitFor(impl_->client.get(), true, kConnectionWait); },
+        [&](const char* data, std::size_t size) -> long {
+            const int n = ::send(impl_->client.get(), data, static_cast<int>(size), 0);
+            return n < 0 ? kTransferEnd : static_cast<long>(n);
+        });
     impl_->client.Close();
 }
 
