@@ -4,8 +4,8 @@
 
 #include "app/daily_task.h"
 #include "app/mode_handlers.h"
-#include "oauth/oauth.h"
 #include "health/event_report.h"
+#include "oauth/oauth.h"
 #include "registry/delete_key.h"
 #include "settings/app_settings.h"
 #include "settings/ini_file.h"

@@ -1,8 +1,8 @@
 // The four run modes that the entry routine hands over to.
 #pragma once
 
-#include <string>
 #include "health/check_outcome.h"
+#include <string>
 
 namespace modGetExternalIP {
 

@@ -7,8 +7,8 @@
 // address knows an earlier run stopped before its notice was accepted, and sends it. Only a run
 // stopped in the instant between the acceptance and the removal sends it twice.
 #include "app/mode_handlers.h"
-#include "mail/oauth_logon.h"
 #include "health/outcome_detail.h"
+#include "mail/oauth_logon.h"
 #include "mail/send_email.h"
 #include "monitor/check_both_families.h"
 #include "monitor/stored_values.h"

@@ -183,8 +183,7 @@ bool Win32FormView::CreateChild(const ControlSpec& spec, HINSTANCE instance) {
         break;
     case ControlKind::ComboBox:
         cls = "COMBOBOX";
-        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN |
-                 CBS_AUTOHSCROLL;
+        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
         height += Px(1200); // room for the drop-down list
         break;
     case ControlKind::Button:
@@ -331,7 +330,8 @@ LRESULT Win32FormView::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         // A list's CBN_SELCHANGE comes only from the user; CB_SETCURSEL sends none.
-        const bool chosen = HIWORD(wParam) == CBN_SELCHANGE && it->second.spec->kind == ControlKind::Choice;
+        const bool chosen =
+            HIWORD(wParam) == CBN_SELCHANGE && it->second.spec->kind == ControlKind::Choice;
         if (HIWORD(wParam) == 0 || chosen) {
             host_.Clicked(id);
         }

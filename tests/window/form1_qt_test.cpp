@@ -417,26 +417,16 @@ private slots:
             f.ClickLabel(lblClose1);
             QVERIFY(!f.window.isVisible());
         }
-        const QStringList expected = {"EmailConfig/SMTPServer",
-                                      "EmailConfig/SMTPPort",
-                                      "EmailConfig/SMTPUserName",
-                                      "EmailConfig/SMTPPassword",
-                                      "EmailConfig/FromEmail",
-                                      "EmailConfig/ToEmail",
-                                      "EmailConfig/SMTPAuth",
-                                      "EmailConfig/UseSSL",
-                                      "EmailConfig/Subject",
-                                      "General/WhatIsMyIP",
-                                      "General/WhatIsMyIPv6",
-                                      "General/CreateTask",
-                                      "General/TaskTime",
-                                      "General/UninstallShortcut",
-                                      "General/ConfigShortcut",
-                                      "General/WebsiteShortcut",
-                                      "General/WebsiteURL",
-                                      "General/RunConfigAfterInstall",
-                                      "General/RunAfterInstall",
-                                      "General/CheckEvery",
+        const QStringList expected = {"EmailConfig/SMTPServer",   "EmailConfig/SMTPPort",
+                                      "EmailConfig/SMTPUserName", "EmailConfig/SMTPPassword",
+                                      "EmailConfig/FromEmail",    "EmailConfig/ToEmail",
+                                      "EmailConfig/SMTPAuth",     "EmailConfig/UseSSL",
+                                      "EmailConfig/Subject",      "General/WhatIsMyIP",
+                                      "General/WhatIsMyIPv6",     "General/CreateTask",
+                                      "General/TaskTime",         "General/UninstallShortcut",
+                                      "General/ConfigShortcut",   "General/WebsiteShortcut",
+                                      "General/WebsiteURL",       "General/RunConfigAfterInstall",
+                                      "General/RunAfterInstall",  "General/CheckEvery",
                                       "General/CheckAtStartup"};
         // The logon's kind closes the mail keys.
         QStringList withLogon = expected;
