@@ -32,14 +32,17 @@ HOST = "127.0.0.1"
 class LoopbackCa:
     """A throw-away CA made with openssl, and server certificates signed by it."""
 
-    def __init__(self, folder: Path, name: str = "Addrwatch Test CA"):
+    def __init__(self, folder: Path, name: str | None = None):
+        # Each CA has a name of its own: a Windows trust store that holds several test CAs of one
+        # name may build a chain through the wrong one.
+        self.name = name or f"Addrwatch Test CA {folder.name}"
         self.folder = folder
         folder.mkdir(parents=True, exist_ok=True)
         self.cert = folder / "ca.pem"
         self.key = folder / "ca.key"
         self._openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
                       "-nodes", "-keyout", self.key, "-out", self.cert, "-days", "2",
-                      "-subj", f"/CN={name}",
+                      "-subj", f"/CN={self.name}",
                       "-addext", "basicConstraints=critical,CA:TRUE",
                       "-addext", "keyUsage=critical,keyCertSign,cRLSign")
 

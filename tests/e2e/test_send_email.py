@@ -295,7 +295,7 @@ def test_certificate_not_for_this_server_is_refused(probe, servers, tmp_path, wh
         certificate = probe.ca.other
     else:
         # The impostor has the trusted CA's name but not its key.
-        name = "Stranger CA" if which == "untrusted issuer" else "Addrwatch Test CA"
+        name = "Stranger CA" if which == "untrusted issuer" else probe.ca.name
         certificate = LoopbackCa(tmp_path / "stranger", name).server_certificate(
             "localhost", ["localhost"], ["127.0.0.1"])
     server = servers(SmtpServer, certificate=certificate, credentials=(USER, PASSWORD))
