@@ -95,6 +95,9 @@ void Form1::ShowLastCheck() {
 std::string Form1::Snapshot() const {
     std::string values;
     for (const ControlSpec& s : FormControls()) {
+        if (s.readOnly) {
+            continue; // shown, never saved: the sign-in's code and address
+        }
         if (s.kind == ControlKind::TextBox || s.kind == ControlKind::ComboBox ||
             s.kind == ControlKind::Choice) {
             values += view_.Text(s.id);
